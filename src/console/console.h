@@ -1,0 +1,61 @@
+// The console layer as the system's screens use it: an 80 x 25 text screen in
+// 16 colours, the keyboard as a stream of key codes, line entry. Free
+// functions over one shared console; tests install their own Terminal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "console/key_codes.h"
+#include "console/terminal.h"
+
+namespace q7t {
+
+class Screen;
+class Renderer;
+
+// The background colour number ResetScreen uses with foreground 7.
+inline constexpr int DefaultBackColor = 0;
+
+// Installs the terminal the console lives on (not owned) and starts a fresh
+// console: blank model, empty key queue, colours not yet applied, a full
+// repaint at the next flush.
+void InstallConsole(Terminal* terminal, bool utf8 = true);
+// The model and the renderer, for tests and benchmarks.
+Screen& ConsoleScreen();
+Renderer& ConsoleRenderer();
+// Brings the terminal in line with the model (one write).
+void FlushConsole();
+
+// How the program ends (Q, Esc, Home at an error line, terminal gone):
+// flush, then the installed exit handler (default: std::exit).
+[[noreturn]] void EndProgram(int status);
+using ExitHandler = void (*)(int status);
+void SetExitHandler(ExitHandler handler);
+
+void SetScreenSize(int cols, int rows);
+void ClearScreen();
+void MoveCursor(int row, int col, int cursor_mode);
+// Keeps the low 4 bits of each, applies fg + 16 x bg; returns the previous pair.
+std::pair<int, int> SetColor(int fg, int bg);
+// The current pair (7, 0 until the first SetColor); also applies it.
+std::pair<int, int> GetColor();
+int CursorRow();
+int CursorCol();
+void PrintText(std::string_view text);
+void PrintLine(std::string_view text);
+void NewLine();
+
+KeyCode PollKey();
+KeyCode WaitKey();
+void SleepMs(int ms);
+std::string InputLine(std::string_view prompt);
+
+// The value that line entry takes from a typed line: leading blanks skipped,
+// a quoted value up to its closing quote, else up to the first comma; at most
+// 4096 characters.
+std::string TakeInputValue(std::string_view line);
+
+}  // namespace q7t

@@ -1,0 +1,48 @@
+// The renderer: keeps a copy of what the terminal shows and produces the
+// bytes (ECMA-48 / xterm) that bring the terminal in line with the model's
+// grid, writing only what changed.
+#pragma once
+
+#include <string>
+
+#include "console/grid.h"
+
+namespace q7t {
+
+struct TermCaps {
+  bool utf8 = true;        // show CP437 bytes as their Unicode glyphs in UTF-8
+  int rows = kScreenRows;  // the terminal window; only what fits is drawn
+  int cols = kScreenCols;
+};
+
+class Renderer {
+ public:
+  explicit Renderer(TermCaps caps = {}) : caps_(caps) {}
+
+  // New window size or character set: the next Render repaints whole.
+  void SetCaps(const TermCaps& caps);
+  const TermCaps& caps() const { return caps_; }
+  // The terminal may have lost its content (start, resize, resume): the next
+  // Render clears it and draws the whole grid.
+  void Invalidate() { valid_ = false; }
+
+  // Appends to `out` the bytes that bring the terminal from what it shows to
+  // `wanted` (cells, cursor position, cursor visibility); nothing when equal.
+  void Render(const Grid& wanted, std::string& out);
+
+  // Bytes that leave the terminal's colours at their defaults and the cursor
+  // shown, for handing the terminal back (the picture stays).
+  static std::string_view RestoreSequence();
+
+ private:
+  TermCaps caps_;
+  bool valid_ = false;
+  Grid shown_;
+  // What the terminal's own state is after the last flush.
+  Attr sgr_ = kTermDefaultAttr;
+  bool sgr_known_ = false;
+  int term_row_ = 0, term_col_ = 0;  // 1-based; 0 = unknown
+  bool cursor_shown_known_ = false;
+};
+
+}  // namespace q7t

@@ -1,0 +1,39 @@
+// The seam between the console layer and the terminal it lives on. The
+// platform implements it for a real tty; tests implement it in memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace q7t {
+
+class Terminal {
+ public:
+  virtual ~Terminal() = default;
+
+  // Writes all of `bytes` to the terminal (one write per call where possible).
+  virtual void Write(std::string_view bytes) = 0;
+  // Appends whatever input is waiting to `out` without waiting. Returns false
+  // once input has ended for good (end of file, hang-up, read error).
+  virtual bool ReadAvailable(std::string& out) = 0;
+  // Blocks until input may be waiting, an event arrives (resize, resume,
+  // hang-up) or `timeout_ms` passes; a negative timeout waits without limit.
+  virtual void WaitInput(int timeout_ms) = 0;
+  // Blocks for `ms` milliseconds; input does not cut it short.
+  virtual void Sleep(int ms) = 0;
+  // Milliseconds on a steady clock.
+  virtual std::int64_t NowMs() = 0;
+  // The 1000 Hz, 250 ms beep (BEL where the terminal has no tone of its own).
+  virtual void Bell() = 0;
+
+  struct Events {
+    bool repaint = false;    // the terminal may have lost its picture (resize, resume)
+    bool hangup = false;     // the terminal is gone
+    int rows = 0, cols = 0;  // window size when repaint is set (0: unknown)
+  };
+  // Events since the last call.
+  virtual Events TakeEvents() { return {}; }
+};
+
+}  // namespace q7t

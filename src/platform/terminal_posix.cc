@@ -1,0 +1,262 @@
+#include "platform/terminal_posix.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <linux/kd.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstring>
+
+#include "console/render.h"
+
+namespace q7t::os {
+
+namespace {
+
+// State the signal handlers need: plain values, set before they are installed.
+int g_fd = -1;
+struct termios g_saved;
+struct termios g_raw;
+bool g_have_saved = false;
+std::atomic<bool> g_restored{false};
+int g_wake_pipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_repaint = 0;
+volatile std::sig_atomic_t g_hangup = 0;
+
+constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGSEGV,
+                                 SIGBUS, SIGFPE,  SIGILL,  SIGABRT};
+
+// Async-signal-safe: write() of prepared bytes and tcsetattr() only.
+void RestoreModesSignalSafe() {
+  if (!g_have_saved || g_fd < 0) return;
+  std::string_view seq = Renderer::RestoreSequence();
+  ssize_t unused = ::write(g_fd, seq.data(), seq.size());
+  (void)unused;
+  ::tcsetattr(g_fd, TCSAFLUSH, &g_saved);
+}
+
+void Wake() {
+  if (g_wake_pipe[1] >= 0) {
+    char b = 1;
+    ssize_t unused = ::write(g_wake_pipe[1], &b, 1);
+    (void)unused;
+  }
+}
+
+void OnFatalSignal(int sig) {
+  int saved_errno = errno;
+  if (!g_restored.exchange(true)) RestoreModesSignalSafe();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+  errno = saved_errno;
+}
+
+void OnSuspend(int) {
+  int saved_errno = errno;
+  RestoreModesSignalSafe();
+  ::signal(SIGTSTP, SIG_DFL);
+  ::raise(SIGTSTP);  // stops here until SIGCONT
+  errno = saved_errno;
+}
+
+void OnContinue(int) {
+  int saved_errno = errno;
+  struct sigaction sa {};
+  sa.sa_handler = OnSuspend;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(SIGTSTP, &sa, nullptr);
+  if (g_have_saved && !g_restored.load()) ::tcsetattr(g_fd, TCSAFLUSH, &g_raw);
+  g_repaint = 1;
+  Wake();
+  errno = saved_errno;
+}
+
+void OnResize(int) {
+  int saved_errno = errno;
+  g_repaint = 1;
+  Wake();
+  errno = saved_errno;
+}
+
+void OnHangup(int) {
+  int saved_errno = errno;
+  g_hangup = 1;
+  Wake();
+  errno = saved_errno;
+}
+
+void Install(int sig, void (*handler)(int)) {
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(sig, &sa, nullptr);
+}
+
+void DrainWakePipe() {
+  char buf[64];
+  while (::read(g_wake_pipe[0], buf, sizeof buf) > 0) {
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<PosixTerminal> PosixTerminal::Start(int fd, std::string* err) {
+  if (!::isatty(fd)) {
+    if (err) *err = "standard input is not a terminal";
+    return nullptr;
+  }
+  if (::tcgetattr(fd, &g_saved) != 0) {
+    if (err) *err = std::string("cannot read the terminal's modes: ") + std::strerror(errno);
+    return nullptr;
+  }
+  std::unique_ptr<PosixTerminal> term(new PosixTerminal(fd));
+  std::setlocale(LC_CTYPE, "");
+  term->utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+  int kb_type = 0;
+  term->linux_console_ = ::ioctl(fd, KDGKBTYPE, &kb_type) == 0;
+  g_fd = fd;
+  g_have_saved = true;
+  g_restored = false;
+  if (::pipe2(g_wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    g_wake_pipe[0] = g_wake_pipe[1] = -1;
+  }
+  for (int sig : kFatalSignals) Install(sig, OnFatalSignal);
+  Install(SIGTSTP, OnSuspend);
+  Install(SIGCONT, OnContinue);
+  Install(SIGWINCH, OnResize);
+  Install(SIGHUP, OnHangup);
+  ::signal(SIGPIPE, SIG_IGN);
+  if (!term->EnterRaw()) {
+    if (err) *err = std::string("cannot set the terminal's modes: ") + std::strerror(errno);
+    term->Restore();
+    return nullptr;
+  }
+  return term;
+}
+
+bool PosixTerminal::EnterRaw() {
+  g_raw = g_saved;
+  // Raw: no echo, no canonical input, no flow control, no CR/NL mapping, no
+  // output processing; ISIG stays on so Ctrl+C still ends the program.
+  g_raw.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF);
+  g_raw.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  g_raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | IEXTEN);
+  g_raw.c_lflag |= ISIG;
+  g_raw.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+  g_raw.c_cflag |= CS8;
+  g_raw.c_cc[VMIN] = 1;
+  g_raw.c_cc[VTIME] = 0;
+  return ::tcsetattr(fd_, TCSAFLUSH, &g_raw) == 0;
+}
+
+PosixTerminal::~PosixTerminal() {
+  Restore();
+}
+
+void PosixTerminal::Restore() {
+  if (g_restored.exchange(true)) return;
+  RestoreModesSignalSafe();
+}
+
+void PosixTerminal::Write(std::string_view bytes) {
+  while (!bytes.empty() && !ended_) {
+    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      struct pollfd p {
+        fd_, POLLOUT, 0
+      };
+      ::poll(&p, 1, 100);
+    } else {
+      ended_ = true;  // the terminal is gone (EIO after a hang-up)
+    }
+  }
+}
+
+bool PosixTerminal::ReadAvailable(std::string& out) {
+  while (!ended_) {
+    struct pollfd p {
+      fd_, POLLIN, 0
+    };
+    int r = ::poll(&p, 1, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    if (p.revents & POLLIN) {
+      char buf[4096];
+      ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n > 0) {
+        out.append(buf, static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+      ended_ = true;  // end of file, or EIO: the terminal has gone
+    } else if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      ended_ = true;
+    }
+    break;
+  }
+  if (g_hangup) ended_ = true;
+  return !ended_;
+}
+
+void PosixTerminal::WaitInput(int timeout_ms) {
+  struct pollfd p[2] = {{fd_, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
+  int n = g_wake_pipe[0] >= 0 ? 2 : 1;
+  if (g_repaint || g_hangup || ended_) return;
+  int r = ::poll(p, n, timeout_ms);
+  if (r > 0 && n == 2 && (p[1].revents & POLLIN)) DrainWakePipe();
+}
+
+void PosixTerminal::Sleep(int ms) {
+  struct timespec ts {
+    ms / 1000, static_cast<long>(ms % 1000) * 1000000L
+  };
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::int64_t PosixTerminal::NowMs() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void PosixTerminal::Bell() {
+  // The Linux text console sounds the exact tone itself; elsewhere BEL.
+  constexpr int kToneHz = 1000, kToneMs = 250, kTimerHz = 1193180;
+  if (linux_console_ && ::ioctl(fd_, KDMKTONE, (kToneMs << 16) | (kTimerHz / kToneHz)) == 0) return;
+  Write("\x07");
+}
+
+Terminal::Events PosixTerminal::TakeEvents() {
+  Events ev;
+  if (first_events_ || g_repaint) {
+    first_events_ = false;
+    g_repaint = 0;
+    ev.repaint = true;
+    struct winsize ws {};
+    if (::ioctl(fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
+      ev.rows = ws.ws_row;
+      ev.cols = ws.ws_col;
+    }
+  }
+  if (g_hangup) ev.hangup = true;
+  return ev;
+}
+
+}  // namespace q7t::os

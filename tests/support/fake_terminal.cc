@@ -1,0 +1,17 @@
+#include "support/fake_terminal.h"
+
+namespace q7t::test {
+
+bool FakeTerminal::ReadAvailable(std::string& out) {
+  out.append(input_);
+  input_.clear();
+  return !ended_;
+}
+
+void FakeTerminal::WaitInput(int timeout_ms) {
+  if (!input_.empty() || ended_) return;
+  if (timeout_ms < 0) throw NoMoreInput{};
+  now_ms_ += timeout_ms;
+}
+
+}  // namespace q7t::test
