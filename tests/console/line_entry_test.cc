@@ -112,8 +112,9 @@ TEST_F(LineEntry, CursorShownWhileTypingThenPutBack) {
 }
 
 TEST_F(LineEntry, ALineGrowsWithoutLimitButTheValueIsCut) {
-  std::string typed(5000, '7');
-  EXPECT_EQ(Enter(typed + "\r"), std::string(4096, '7'));
+  // Typed in bursts that each fit the key queue.
+  for (int i = 0; i < 50; ++i) term_.Type(std::string(100, '7'));
+  EXPECT_EQ(Enter("\r"), std::string(4096, '7'));
 }
 
 TEST(TakeInputValue, Rules) {

@@ -3,9 +3,11 @@
 namespace q7t::test {
 
 bool FakeTerminal::ReadAvailable(std::string& out) {
-  out.append(input_);
-  input_.clear();
-  return !ended_;
+  if (!input_.empty()) {
+    out.append(input_.front());
+    input_.pop_front();
+  }
+  return !(ended_ && input_.empty());
 }
 
 void FakeTerminal::WaitInput(int timeout_ms) {

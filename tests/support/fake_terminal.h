@@ -14,8 +14,9 @@ namespace q7t::test {
 
 class FakeTerminal : public Terminal {
  public:
-  // Input that becomes readable at once.
-  void Type(std::string_view bytes) { input_.append(bytes); }
+  // Input that becomes readable at once, as one read: each Type is one burst
+  // of bytes the console receives in one poll.
+  void Type(std::string_view bytes) { input_.emplace_back(bytes); }
   // End of input: reads report it once `input_` is drained.
   void EndInput() { ended_ = true; }
 
@@ -43,7 +44,7 @@ class FakeTerminal : public Terminal {
   struct NoMoreInput {};
 
  private:
-  std::string input_;
+  std::deque<std::string> input_;
   bool ended_ = false;
   std::string output_;
   int writes_ = 0;
