@@ -1,0 +1,241 @@
+// Key decoder tests: every recorded terminal row of terminal-keys.tsv, Esc
+// timing, replies, and robustness against arbitrary bytes.
+#include "console/key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace q7t {
+namespace {
+
+constexpr int kWait = KeyDecoder::kEscWaitMs;
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char b : bytes) {
+    if (!out.empty()) out += ' ';
+    out += kDigits[b >> 4];
+    out += kDigits[b & 15];
+  }
+  return out;
+}
+
+std::string FromHex(const std::string& text) {
+  std::istringstream in(text);
+  std::string out, byte;
+  while (in >> byte) out += static_cast<char>(std::stoi(byte, nullptr, 16));
+  return out;
+}
+
+std::vector<std::string> TakeAll(KeyDecoder& decoder) {
+  std::vector<std::string> keys;
+  for (KeyCode k = decoder.Take(); !k.empty(); k = decoder.Take()) keys.push_back(Hex(k));
+  return keys;
+}
+
+// Feeds `bytes` at once (gap 0) or one byte per read (gap ms apart, below the
+// Esc wait), then lets the wait run out.
+std::vector<std::string> Decode(std::string_view bytes, int gap_ms = 0) {
+  KeyDecoder decoder;
+  for (unsigned char b : bytes) {
+    decoder.Feed(b);
+    decoder.Idle(gap_ms);
+  }
+  decoder.Idle(kWait + 10);
+  return TakeAll(decoder);
+}
+
+struct Row {
+  std::string terminal, key, mods, bytes, pc_code, status;
+  std::string Name() const { return terminal + " " + key + " " + mods + " [" + bytes + "]"; }
+};
+
+std::vector<Row> LoadRows() {
+  const char* dir = std::getenv("Q7T_SHARED_DIR");
+  std::ifstream in(dir ? std::string(dir) + "/terminal-keys.tsv"
+                       : std::string(Q7T_SOURCE_DIR) + "/../shared/terminal-keys.tsv");
+  std::vector<Row> rows;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    Row row;
+    std::getline(fields, row.terminal, '\t');
+    std::getline(fields, row.key, '\t');
+    std::getline(fields, row.mods, '\t');
+    std::getline(fields, row.bytes, '\t');
+    std::getline(fields, row.pc_code, '\t');
+    std::getline(fields, row.status, '\t');
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Rows checked exactly: all but those whose status is not-distinguishable
+// (no decoder can deliver them), whose bytes are "(none)", whose code is "-"
+// (the key code table has no entry), and the linux:app rows (keypad
+// application mode is never set; there SS3 Q and SS3 S are keypad / and -,
+// which every other terminal uses for F2 and F4). With the recorded table
+// this checks 2096 rows, each fed whole and byte by byte.
+bool Checked(const Row& row) {
+  return row.status != "not-distinguishable" && row.bytes != "(none)" && row.pc_code != "-" &&
+         row.terminal != "linux:app";
+}
+
+TEST(KeyDecoder, TerminalTableRows) {
+  const std::vector<Row> rows = LoadRows();
+  if (rows.empty()) GTEST_SKIP() << "terminal-keys.tsv not found";
+  std::map<std::pair<std::string, std::string>, std::string> checked_codes;
+  int checked = 0;
+  for (const Row& row : rows) {
+    if (!Checked(row)) continue;
+    ++checked;
+    const std::string bytes = FromHex(row.bytes);
+    std::vector<std::string> want;
+    if (row.pc_code != "(none)") want.push_back(row.pc_code);
+    EXPECT_EQ(Decode(bytes), want) << row.Name() << " fed whole";
+    EXPECT_EQ(Decode(bytes, kWait - 1), want) << row.Name() << " fed byte by byte";
+    checked_codes[{row.terminal, row.bytes}] = row.pc_code;
+  }
+  EXPECT_EQ(checked, 2096);
+  // Rows no decoder can deliver: the bytes give what the row they collide with
+  // gives, or at least a well-formed code.
+  for (const Row& row : rows) {
+    if (row.status != "not-distinguishable" || row.bytes == "(none)") continue;
+    const std::vector<std::string> got = Decode(FromHex(row.bytes));
+    ASSERT_LE(got.size(), 1u) << row.Name();
+    auto twin = checked_codes.find({row.terminal, row.bytes});
+    if (twin != checked_codes.end() && twin->second != "-") {
+      EXPECT_EQ(got, std::vector<std::string>{twin->second}) << row.Name();
+    } else if (!got.empty()) {
+      EXPECT_TRUE(got[0].size() == 2 || got[0].rfind("FF ", 0) == 0) << row.Name() << " " << got[0];
+    }
+  }
+}
+
+TEST(KeyDecoder, EscTiming) {
+  struct Step {
+    std::string_view bytes;
+    int idle_ms;
+  };
+  const struct {
+    const char* name;
+    std::vector<Step> steps;
+    std::vector<std::string> keys;
+  } kCases[] = {
+      {"lone Esc", {{"\x1b", kWait}}, {"1B"}},
+      {"Esc waits the whole time", {{"\x1b", kWait - 1}}, {}},
+      {"waits count from the last byte", {{"\x1b", kWait - 1}, {"", kWait - 1}}, {}},
+      {"the wait runs out later", {{"\x1b", kWait - 1}, {"", kWait}}, {"1B"}},
+      {"Esc then a key is Alt", {{"\x1b", kWait - 1}, {"a", kWait}}, {"FF 1E"}},
+      {"Esc, wait, key", {{"\x1b", kWait}, {"a", 0}}, {"1B", "61"}},
+      {"Esc Esc is Alt+Esc", {{"\x1b\x1b", kWait}}, {"FF 01"}},
+      {"Esc twice, slowly", {{"\x1b", kWait}, {"\x1b", kWait}}, {"1B", "1B"}},
+      {"Alt+Esc then a key", {{"\x1b\x1bq", 0}}, {"FF 01", "71"}},
+      {"Alt+[", {{"\x1b[", kWait}}, {"FF 1A"}},
+      {"Alt+Shift+O", {{"\x1bO", kWait}}, {"FF 18"}},
+      {"Alt+[ cut by a control byte", {{"\x1b[\r", 0}}, {"FF 1A", "0D"}},
+      {"CSI split across reads", {{"\x1b[", kWait - 1}, {"1;5", kWait - 1}, {"A", 0}}, {"FF 8D"}},
+      {"cut-off CSI is dropped", {{"\x1b[1;5", kWait}, {"x", 0}}, {"78"}},
+      {"cut-off UTF-8 is dropped", {{"\xc3", kWait}, {"x", 0}}, {"78"}},
+  };
+  for (const auto& c : kCases) {
+    KeyDecoder decoder;
+    for (const Step& step : c.steps) {
+      for (unsigned char b : step.bytes) decoder.Feed(b);
+      decoder.Idle(step.idle_ms);
+    }
+    EXPECT_EQ(TakeAll(decoder), c.keys) << c.name;
+  }
+  KeyDecoder decoder;
+  decoder.Feed(0x1B);
+  EXPECT_TRUE(decoder.Pending());
+  decoder.Idle(kWait);
+  EXPECT_FALSE(decoder.Pending());
+}
+
+TEST(KeyDecoder, DropsWhatIsNoKey) {
+  const std::string long_csi =
+      "\x1b[" + std::string(10000, '7') + ";" + std::string(5000, ';') + "~";
+  const struct {
+    std::string bytes;
+    std::vector<std::string> keys;
+  } kCases[] = {
+      {long_csi + "a", {"61"}},
+      {"\x1b[99~a", {"61"}},                   // unknown number
+      {"\x1b[1;5Xa", {"61"}},                  // unknown final
+      {"\x1bOza", {"61"}},                     // unknown SS3
+      {"\x1b[12;40Ra", {"61"}},                // cursor position report
+      {"\x1b[M !!a", {"61"}},                  // X10 mouse report
+      {"\x1b[<0;10;5Ma", {"61"}},              // SGR mouse report
+      {"\x1b[>1;4000;29ca", {"61"}},           // secondary device attributes
+      {"\x1b[57441;2ua", {"61"}},              // kitty: Left Shift alone
+      {"\xc3\x41", {"41"}},                    // cut UTF-8 then a letter
+      {"\xe0\x80\x80\xed\xa0\x80", {}},        // overlong, surrogate
+      {"\xf4\x90\x80\x80\xff\x80", {}},        // above U+10FFFF, bytes UTF-8 never uses
+      {"\xe2\x96\x91\xc2\xa3", {"B0", "9C"}},  // typed text in the CP437 set
+      {"\xe2\x82\xac\xf0\x9f\x98\x80", {}},    // characters CP437 lacks
+      {"\x00", {}},                            // Ctrl+Space carries no character
+  };
+  for (const auto& c : kCases) EXPECT_EQ(Decode(c.bytes), c.keys) << Hex(c.bytes);
+}
+
+TEST(KeyDecoder, TerminalReplies) {
+  KeyDecoder decoder;
+  int flags = -1;
+  EXPECT_FALSE(decoder.TakeKittyReply(&flags));
+  for (char b : std::string_view("\x1b[?5u\x1b[?62;22cq")) decoder.Feed(b);
+  EXPECT_TRUE(decoder.TakeKittyReply(&flags));
+  EXPECT_EQ(flags, 5);
+  EXPECT_FALSE(decoder.TakeKittyReply(&flags));
+  EXPECT_TRUE(decoder.TakeDeviceAttributes());
+  EXPECT_FALSE(decoder.TakeDeviceAttributes());
+  EXPECT_EQ(TakeAll(decoder), std::vector<std::string>{"71"});
+}
+
+TEST(KeyDecoder, KittyAltComposeWithReleaseEvents) {
+  // Alt down, keypad 6, keypad 5 (press and release), Alt up: 65 is 'A'.
+  const std::string bytes =
+      "\x1b[57443;3:1u\x1b[57405;131:1u\x1b[57405;131:3u"
+      "\x1b[57404;131:1u\x1b[57404;131:3u\x1b[57443;131:3u";
+  EXPECT_EQ(Decode(bytes), std::vector<std::string>{"41"});
+  EXPECT_EQ(Decode("\x1b[57443;3:1u\x1b[57399;131:1u\x1b[57443;131:3u"),
+            std::vector<std::string>{});
+}
+
+TEST(KeyDecoder, BurstsAndGarbage) {
+  std::string burst;
+  for (int i = 0; i < 600; ++i) burst += "\x1b[A";
+  EXPECT_EQ(Decode(burst), std::vector<std::string>(600, "FF 48"));
+
+  std::mt19937 random(20240517);
+  for (int length : {1, 17, 1000, 100000}) {
+    KeyDecoder decoder;
+    for (int i = 0; i < length; ++i) {
+      // Bias towards the bytes that open and continue sequences.
+      const unsigned pick = random() % 8;
+      const std::uint8_t byte = pick == 0   ? 0x1B
+                                : pick == 1 ? "[O;0123~u"[random() % 9]
+                                            : static_cast<std::uint8_t>(random());
+      decoder.Feed(byte);
+      if (random() % 64 == 0) decoder.Idle(random() % (2 * kWait));
+      for (KeyCode k = decoder.Take(); !k.empty(); k = decoder.Take()) {
+        ASSERT_TRUE(k.size() == 1 || (k.size() == 2 && k[0] == '\xFF')) << Hex(k);
+      }
+    }
+    decoder.Idle(kWait);
+    EXPECT_FALSE(decoder.Pending()) << length;
+  }
+}
+
+}  // namespace
+}  // namespace q7t
