@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "console/grid.h"
 
@@ -37,12 +38,18 @@ class Renderer {
  private:
   TermCaps caps_;
   bool valid_ = false;
-  Grid shown_;
+  Grid shown_;  // what the terminal shows, each byte in its displayed form
   // What the terminal's own state is after the last flush.
   Attr sgr_ = kTermDefaultAttr;
   bool sgr_known_ = false;
   int term_row_ = 0, term_col_ = 0;  // 1-based; 0 = unknown
+  bool wrap_pending_ = false;        // the last window column was written (col unknown)
+  bool cursor_shown_ = true;
   bool cursor_shown_known_ = false;
+  // Scratch space reused by every flush, so that a flush does not allocate.
+  Grid want_;
+  Grid trial_shown_, best_shown_;
+  std::string trial_out_, best_out_;
 };
 
 }  // namespace q7t

@@ -1,0 +1,499 @@
+// The renderer: compares the wanted grid with the copy of what the terminal
+// shows and writes the fewest bytes it finds that close the gap.
+#include "console/render.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <vector>
+
+#include "console/cp437.h"
+
+namespace q7t {
+namespace {
+
+constexpr std::string_view kRestore = "\x1b[m\x1b[?25h";
+constexpr std::string_view kClearAll = "\x1b[m\x1b[H\x1b[2J";
+constexpr int kFar = 1 << 20;  // a cost no real choice reaches
+
+// ---- Numbers and control sequences ----
+
+int Digits(int n) {
+  int d = 1;
+  for (; n >= 10; n /= 10) ++d;
+  return d;
+}
+
+void AppendNum(std::string& out, int n) {
+  char buf[12];
+  auto res = std::to_chars(buf, buf + sizeof buf, n);
+  out.append(buf, res.ptr);
+}
+
+// CSI n <final>, the parameter left out when it is 1, its default.
+int CsiNCost(int n) {
+  return n == 1 ? 3 : 3 + Digits(n);
+}
+void AppendCsiN(std::string& out, int n, char final) {
+  out += "\x1b[";
+  if (n != 1) AppendNum(out, n);
+  out.push_back(final);
+}
+
+// ---- Glyphs ----
+
+// The closest plain ASCII character to each CP437 glyph, for a terminal that
+// does not take UTF-8: 0x00..0x1F, then 0x80..0xFF.
+constexpr std::string_view kAsciiLow = " oo****.#o#*****><|!PS-|^v><L-^v";
+constexpr std::string_view kAsciiHigh =
+    "CueaaaaceeeiiiAA"
+    "EaAooouuyOUcLYPf"
+    "aiounNao?--%%!<>"
+    "###|++++++|+++++"
+    "++++-++++++++=++"
+    "+++++++++++#####"
+    "aBGpSsutFOOd8oen"
+    "=+><()/~o..vn2# ";
+static_assert(kAsciiLow.size() == 32 && kAsciiHigh.size() == 128);
+
+std::uint8_t AsciiFor(int byte) {
+  if (byte < 0x20) return kAsciiLow[byte];
+  if (byte == 0x7F) return '^';
+  if (byte >= 0x80) return kAsciiHigh[byte - 0x80];
+  return static_cast<std::uint8_t>(byte);
+}
+
+// Each byte's displayed form: bytes that look the same share one canonical
+// byte, so the diff never rewrites a cell to the same picture.
+struct GlyphTable {
+  std::array<std::uint8_t, 256> canon;
+  std::array<std::string_view, 256> text;  // the bytes written for a canonical byte
+};
+
+GlyphTable MakeGlyphTable(bool utf8) {
+  GlyphTable t{};
+  for (int b = 0; b < 256; ++b) {
+    int c = b;
+    if (!utf8) {
+      c = AsciiFor(b);
+    } else {
+      for (int d = 0; d < b; ++d) {
+        if (Cp437ToUnicode(static_cast<std::uint8_t>(d)) ==
+            Cp437ToUnicode(static_cast<std::uint8_t>(b))) {
+          c = d;
+          break;
+        }
+      }
+    }
+    t.canon[b] = static_cast<std::uint8_t>(c);
+  }
+  // A blank is always written as the space byte.
+  for (int b = 0; b < 256; ++b) {
+    if (t.canon[b] == t.canon[' ']) t.canon[b] = ' ';
+  }
+  for (int b = 0; b < 256; ++b) t.text[b] = Cp437ToUtf8(t.canon[b]);
+  return t;
+}
+
+const GlyphTable& Glyphs(bool utf8) {
+  static const GlyphTable tables[2] = {MakeGlyphTable(false), MakeGlyphTable(true)};
+  return tables[utf8 ? 1 : 0];
+}
+
+Attr NormalAttr(Attr a) {
+  return a > 0xFF ? kTermDefaultAttr : a;
+}
+bool IsBlank(const Cell& c) {
+  return c.ch == ' ';
+}
+
+// ---- Terminal state and the cost of changing it ----
+
+struct Term {
+  int row = 0, col = 0;       // 1-based; 0 = unknown
+  bool wrap_pending = false;  // the last window column was written: col unknown
+  Attr sgr = kTermDefaultAttr;
+  bool sgr_known = false;
+};
+
+// The part of the grid the window shows, and the window itself.
+struct View {
+  int rows = 0, cols = 0;
+  int term_rows = 0, term_cols = 0;
+  // Erasing to the end of a line (or screen) also reaches window cells
+  // outside the grid: only the terminal's own colours may go there.
+  bool EraseLineOk(Attr a) const { return a == kTermDefaultAttr || term_cols <= cols; }
+  bool EraseBelowOk(Attr a) const {
+    return a == kTermDefaultAttr || (term_cols <= cols && term_rows <= rows);
+  }
+};
+
+// PC colour numbers have blue in bit 0 and red in bit 2; ANSI the reverse.
+int AnsiColour(int pc) {
+  return (pc & 2) | ((pc & 1) << 2) | ((pc >> 2) & 1);
+}
+int FgParam(Attr a) {
+  return ((a & 8) ? 90 : 30) + AnsiColour(a & 7);
+}
+int BgParam(Attr a) {
+  return ((a & 0x80) ? 100 : 40) + AnsiColour((a >> 4) & 7);
+}
+
+// SGR from `t` to `a`: one sequence, naming only the half that changes when
+// the other stays (both halves from the terminal's defaults).
+int Sgr(Term& t, Attr a, std::string* out) {
+  if (t.sgr_known && t.sgr == a) return 0;
+  int cost;
+  if (a == kTermDefaultAttr) {
+    cost = 3;
+    if (out) *out += "\x1b[m";
+  } else {
+    bool fg = true, bg = true;
+    if (t.sgr_known && t.sgr != kTermDefaultAttr) {
+      fg = (t.sgr & 0x0F) != (a & 0x0F);
+      bg = (t.sgr & 0xF0) != (a & 0xF0);
+    }
+    int fp = FgParam(a), bp = BgParam(a);
+    cost = 3 + (fg ? 2 : 0) + (bg ? Digits(bp) : 0) + (fg && bg ? 1 : 0);
+    if (out) {
+      *out += "\x1b[";
+      if (fg) AppendNum(*out, fp);
+      if (fg && bg) out->push_back(';');
+      if (bg) AppendNum(*out, bp);
+      out->push_back('m');
+    }
+  }
+  if (out) {
+    t.sgr = a;
+    t.sgr_known = true;
+  }
+  return cost;
+}
+
+int SgrCost(Attr from, Attr to) {
+  Term t;
+  t.sgr = from;
+  t.sgr_known = true;
+  return Sgr(t, to, nullptr);
+}
+
+// Up or down within a column: IND/RI for one row, CUD/CUU, or VPA.
+int Vert(int from, int to, std::string* out) {
+  int d = to - from;
+  if (d == 0) return 0;
+  int rel = (d == 1 || d == -1) ? 2 : CsiNCost(d > 0 ? d : -d);
+  int vpa = to == 1 ? 3 : 3 + Digits(to);
+  if (out) {
+    if (rel <= vpa) {
+      if (d == 1) {
+        *out +=
+            "\x1b"
+            "D";
+      } else if (d == -1) {
+        *out += "\x1bM";
+      } else {
+        AppendCsiN(*out, d > 0 ? d : -d, d > 0 ? 'B' : 'A');
+      }
+    } else {
+      AppendCsiN(*out, to, 'd');
+    }
+  }
+  return std::min(rel, vpa);
+}
+
+// Along a row from column `from` (0 = unknown): CR, CR + CUF, CHA, CUF,
+// CUB, or a few backspaces.
+int Horiz(int from, int to, std::string* out) {
+  if (from == to) return 0;
+  enum { kCr, kCha, kCuf, kCub, kBs } kind = kCr;
+  int best = to == 1 ? 1 : 1 + CsiNCost(to - 1);
+  auto take = [&](int cost, decltype(kind) k) {
+    if (cost < best) best = cost, kind = k;
+  };
+  take(to == 1 ? 3 : 3 + Digits(to), kCha);
+  if (from != 0) {
+    int d = to - from;
+    if (d > 0) take(CsiNCost(d), kCuf);
+    if (d < 0) {
+      take(CsiNCost(-d), kCub);
+      if (-d <= 3) take(-d, kBs);
+    }
+  }
+  if (out) {
+    switch (kind) {
+      case kCr:
+        out->push_back('\r');
+        if (to > 1) AppendCsiN(*out, to - 1, 'C');
+        break;
+      case kCha:
+        AppendCsiN(*out, to, 'G');
+        break;
+      case kCuf:
+        AppendCsiN(*out, to - from, 'C');
+        break;
+      case kCub:
+        AppendCsiN(*out, from - to, 'D');
+        break;
+      case kBs:
+        out->append(static_cast<size_t>(from - to), '\b');
+        break;
+    }
+  }
+  return best;
+}
+
+int CupCost(int r, int c) {
+  return 3 + (r > 1 ? Digits(r) : 0) + (c > 1 ? 1 + Digits(c) : 0);
+}
+void AppendCup(std::string& out, int r, int c) {
+  out += "\x1b[";
+  if (r > 1) AppendNum(out, r);
+  if (c > 1) {
+    out.push_back(';');
+    AppendNum(out, c);
+  }
+  out.push_back('H');
+}
+
+// The cursor to (r, c). With `text_next`, a character follows at once: from a
+// pending wrap at the end of the row above, that character lands there itself.
+int Move(Term& t, const View& v, int r, int c, bool text_next, std::string* out) {
+  int cost = 0;
+  if (t.row == r && t.col == c) {
+    cost = 0;
+  } else if (t.wrap_pending && text_next && r == t.row + 1 && c == 1 && t.row < v.term_rows) {
+    cost = 0;
+  } else {
+    int cup = CupCost(r, c);
+    int rel = kFar, nel = kFar;
+    if (t.row != 0) {
+      rel = Vert(t.row, r, nullptr) + Horiz(t.col, c, nullptr);
+      if (r == t.row + 1) nel = 2 + Horiz(1, c, nullptr);
+    }
+    cost = std::min({cup, rel, nel});
+    if (out) {
+      if (cup == cost) {
+        AppendCup(*out, r, c);
+      } else if (nel == cost) {
+        *out +=
+            "\x1b"
+            "E";
+        Horiz(1, c, out);
+      } else {
+        Vert(t.row, r, out);
+        Horiz(t.col, c, out);
+      }
+    }
+  }
+  if (out) {
+    t.row = r;
+    t.col = c;
+    t.wrap_pending = false;
+  }
+  return cost;
+}
+
+// ---- Painting cells ----
+
+constexpr int kEraseLine = -1;
+
+// A piece of one row: columns [col, text_end) written, then optionally
+// `erase` columns (or the rest of the line) blanked without moving.
+struct Segment {
+  int row = 0;
+  int col = 0;
+  int text_end = 0;
+  int erase = 0;
+  Attr erase_attr = kTermDefaultAttr;
+  Attr FirstAttr(const Grid& want) const {
+    return text_end > col ? want.At(row, col).attr : erase_attr;
+  }
+};
+
+class Painter {
+ public:
+  Painter(const View& view, const GlyphTable& glyphs, const Grid& want, Grid& shown, Term& term,
+          std::string& out)
+      : v_(view), glyphs_(glyphs), want_(want), shown_(shown), term_(term), out_(out) {}
+
+  // Brings every visible cell in line with the wanted grid.
+  void PaintRows() {
+    segs_.clear();
+    for (int r = 1; r <= v_.rows; ++r) PlanRow(r);
+    for (const Segment& s : segs_) Emit(s);
+  }
+
+ private:
+  const Cell& W(int r, int c) const { return want_.At(r, c); }
+  bool Differs(int r, int c) const { return !(shown_.At(r, c) == want_.At(r, c)); }
+
+  int TextCost(int r, int from, int to, Attr before, Attr after) const {
+    int cost = 0;
+    Attr a = before;
+    for (int c = from; c < to; ++c) {
+      cost += SgrCost(a, W(r, c).attr) + static_cast<int>(glyphs_.text[W(r, c).ch].size());
+      a = W(r, c).attr;
+    }
+    return cost + SgrCost(a, after);
+  }
+
+  bool BlankToEnd(int r, int from, Attr a) const {
+    for (int c = from; c <= v_.cols; ++c) {
+      if (!IsBlank(W(r, c)) || W(r, c).attr != a) return false;
+    }
+    return true;
+  }
+
+  void PlanRow(int r) {
+    int c = 1;
+    while (true) {
+      while (c <= v_.cols && !Differs(r, c)) ++c;
+      if (c > v_.cols) return;
+      int from = c, to = c;
+      // Grow the cluster over unchanged cells when rewriting them is
+      // cheaper than stepping over them.
+      while (true) {
+        while (to <= v_.cols && Differs(r, to)) ++to;
+        int next = to;
+        while (next <= v_.cols && !Differs(r, next)) ++next;
+        if (next > v_.cols) break;
+        Attr before = W(r, to - 1).attr, after = W(r, next).attr;
+        int rewrite = TextCost(r, to, next, before, after);
+        int skip = CsiNCost(next - to) + SgrCost(before, after);
+        if (rewrite > skip) break;
+        to = next;
+      }
+      AddCluster(r, from, to);
+      c = to;
+    }
+  }
+
+  // Columns [from, to) of row r to write, blank runs erased where cheaper.
+  void AddCluster(int r, int from, int to) {
+    int start = from;
+    for (int c = from; c < to;) {
+      if (!IsBlank(W(r, c))) {
+        ++c;
+        continue;
+      }
+      Attr a = W(r, c).attr;
+      int end = c;
+      while (end < to && IsBlank(W(r, end)) && W(r, end).attr == a) ++end;
+      int len = end - c;
+      bool tail = end == to;
+      bool line = tail && v_.EraseLineOk(a) && BlankToEnd(r, end, a);
+      int erase = line ? 3 : CsiNCost(len);
+      if (tail ? erase < len : erase + CsiNCost(len) < len) {
+        segs_.push_back({r, start, c, line ? kEraseLine : len, a});
+        start = end;
+      }
+      c = end;
+    }
+    if (start < to) segs_.push_back({r, start, to, 0, kTermDefaultAttr});
+  }
+
+  void Emit(const Segment& s) {
+    Move(term_, v_, s.row, s.col, s.text_end > s.col, &out_);
+    for (int c = s.col; c < s.text_end; ++c) {
+      const Cell& w = W(s.row, c);
+      Sgr(term_, w.attr, &out_);
+      out_.append(glyphs_.text[w.ch]);
+      shown_.At(s.row, c) = w;
+    }
+    if (s.text_end > s.col) {
+      if (s.text_end - 1 == v_.term_cols) {
+        term_.col = 0;
+        term_.wrap_pending = true;
+      } else {
+        term_.col = s.text_end;
+      }
+    }
+    if (s.erase != 0) {
+      Sgr(term_, s.erase_attr, &out_);
+      int end = s.erase == kEraseLine ? v_.cols + 1 : s.text_end + s.erase;
+      if (s.erase == kEraseLine) {
+        out_ += "\x1b[K";
+      } else {
+        AppendCsiN(out_, s.erase, 'X');
+      }
+      for (int c = s.text_end; c < end; ++c) shown_.At(s.row, c) = Cell{' ', s.erase_attr};
+    }
+  }
+
+  const View& v_;
+  const GlyphTable& glyphs_;
+  const Grid& want_;
+  Grid& shown_;
+  Term& term_;
+  std::string& out_;
+  std::vector<Segment> segs_;
+};
+
+}  // namespace
+
+void Renderer::SetCaps(const TermCaps& caps) {
+  caps_ = caps;
+  valid_ = false;
+}
+
+std::string_view Renderer::RestoreSequence() {
+  return kRestore;
+}
+
+void Renderer::Render(const Grid& wanted, std::string& out) {
+  if (wanted.rows < 1 || wanted.cols < 1 ||
+      wanted.cells.size() != static_cast<size_t>(wanted.rows) * wanted.cols) {
+    return;
+  }
+  const GlyphTable& glyphs = Glyphs(caps_.utf8);
+  if (!valid_ || shown_.rows != wanted.rows || shown_.cols != wanted.cols) {
+    // Clear with the terminal's own colours: also cleans a window larger
+    // than the grid.
+    out += kClearAll;
+    shown_.rows = wanted.rows;
+    shown_.cols = wanted.cols;
+    shown_.cells.assign(wanted.cells.size(), Cell{' ', kTermDefaultAttr});
+    term_row_ = term_col_ = 1;
+    wrap_pending_ = false;
+    sgr_ = kTermDefaultAttr;
+    sgr_known_ = true;
+    cursor_shown_known_ = false;
+    valid_ = true;
+  }
+
+  want_.rows = wanted.rows;
+  want_.cols = wanted.cols;
+  want_.cells.resize(wanted.cells.size());
+  for (size_t i = 0; i < wanted.cells.size(); ++i) {
+    want_.cells[i] = Cell{glyphs.canon[wanted.cells[i].ch], NormalAttr(wanted.cells[i].attr)};
+  }
+
+  View view;
+  view.term_rows = std::max(caps_.rows, 0);
+  view.term_cols = std::max(caps_.cols, 0);
+  view.rows = std::min(wanted.rows, view.term_rows);
+  view.cols = std::min(wanted.cols, view.term_cols);
+  Term term{term_row_, term_col_, wrap_pending_, sgr_, sgr_known_};
+
+  const bool show = wanted.cursor_visible;
+  if (!show && (!cursor_shown_known_ || cursor_shown_)) out += "\x1b[?25l";
+  if (view.rows > 0 && view.cols > 0) {
+    Painter(view, glyphs, want_, shown_, term, out).PaintRows();
+    if (show) {
+      int r = std::clamp(wanted.cursor_row, 1, view.term_rows);
+      int c = std::clamp(wanted.cursor_col, 1, view.term_cols);
+      Move(term, view, r, c, false, &out);
+    }
+  }
+  if (show && (!cursor_shown_known_ || !cursor_shown_)) out += "\x1b[?25h";
+  cursor_shown_ = show;
+  cursor_shown_known_ = true;
+
+  term_row_ = term.row;
+  term_col_ = term.col;
+  wrap_pending_ = term.wrap_pending;
+  sgr_ = term.sgr;
+  sgr_known_ = term.sgr_known;
+}
+
+}  // namespace q7t

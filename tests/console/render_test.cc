@@ -1,0 +1,383 @@
+// The renderer against a real terminal emulator: whatever the model does,
+// the emulator fed with the renderer's bytes must show the model's grid.
+#include "console/render.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "console/cp437.h"
+#include "support/vterm_screen.h"
+
+namespace q7t {
+namespace {
+
+using test::VtermScreen;
+
+constexpr Attr kFrame = 0x17;
+constexpr Attr kText = 0x07;
+
+// The first difference between what the emulator shows and the grid, or "".
+std::string Mismatch(const VtermScreen& term, const Grid& grid, bool utf8) {
+  static std::map<std::uint8_t, char32_t> ascii_seen;
+  auto where = [](int r, int c) {
+    return "row " + std::to_string(r) + " col " + std::to_string(c) + ": ";
+  };
+  for (int r = 1; r <= term.Rows(); ++r) {
+    for (int c = 1; c <= term.Cols(); ++c) {
+      char32_t got = term.CellChar(r, c);
+      int fg = term.CellFg(r, c), bg = term.CellBg(r, c);
+      if (r > grid.rows || c > grid.cols) {
+        if (got != U' ' || fg != -1 || bg != -1) return where(r, c) + "outside the grid not blank";
+        continue;
+      }
+      const Cell& cell = grid.At(r, c);
+      char32_t want = Cp437ToUnicode(cell.ch);
+      if (!utf8) {
+        if (cell.ch >= 0x20 && cell.ch < 0x7F) {
+          want = cell.ch;
+        } else if (got < 0x20 || got > 0x7E) {
+          return where(r, c) + "not plain ASCII";
+        } else {
+          want = ascii_seen.emplace(cell.ch, got).first->second;
+        }
+      }
+      if (got != want) {
+        return where(r, c) + "char U+" + std::to_string(got) + " want U+" + std::to_string(want);
+      }
+      int want_fg = cell.attr == kTermDefaultAttr ? -1 : cell.attr & 15;
+      int want_bg = cell.attr == kTermDefaultAttr ? -1 : cell.attr >> 4;
+      if (fg != want_fg || bg != want_bg) {
+        return where(r, c) + "colours " + std::to_string(fg) + "/" + std::to_string(bg) + " want " +
+               std::to_string(want_fg) + "/" + std::to_string(want_bg);
+      }
+    }
+  }
+  if (term.CursorVisible() != grid.cursor_visible) return "cursor visibility";
+  if (grid.cursor_visible) {
+    int r = std::min(grid.cursor_row, term.Rows()), c = std::min(grid.cursor_col, term.Cols());
+    if (term.CursorRow() != r || term.CursorCol() != c) {
+      return "cursor at " + std::to_string(term.CursorRow()) + "," +
+             std::to_string(term.CursorCol()) + " want " + std::to_string(r) + "," +
+             std::to_string(c);
+    }
+  }
+  return "";
+}
+
+// Bytes a flush must never hold: control bytes other than ESC, CR and BS
+// (a cell byte sent raw would act on the terminal), 8-bit bytes without
+// UTF-8, and a scroll region left set.
+std::string BadBytes(const std::string& out, bool utf8) {
+  bool region_set = false;
+  for (size_t i = 0; i < out.size(); ++i) {
+    auto b = static_cast<unsigned char>(out[i]);
+    if (b < 0x20 && b != 0x1B && b != '\r' && b != '\b') return "control byte " + std::to_string(b);
+    if (b >= 0x80 && !utf8) return "8-bit byte";
+    if (b == 0x1B && i + 1 < out.size() && out[i + 1] == '[') {
+      size_t j = i + 2;
+      while (j < out.size() && (isdigit(out[j]) || out[j] == ';' || out[j] == '?')) ++j;
+      if (j < out.size() && out[j] == 'r') region_set = j > i + 2;
+    }
+  }
+  return region_set ? "scroll region left set" : "";
+}
+
+// Random changes to a grid, as the console's model makes them.
+class ModelChanger {
+ public:
+  explicit ModelChanger(unsigned seed) : rng_(seed) {}
+
+  int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
+
+  Attr RandomAttr() {
+    static constexpr Attr kPalette[] = {
+        kTermDefaultAttr, kText, kFrame, 0x1F, 0x70, 0x4E, 0xC0, 0x0A};
+    return Pick(0, 9) < 8 ? kPalette[Pick(0, 7)] : static_cast<Attr>(Pick(0, 255));
+  }
+  std::uint8_t RandomByte() {
+    return Pick(0, 9) < 7 ? static_cast<std::uint8_t>(Pick(0x20, 0x7E))
+                          : static_cast<std::uint8_t>(Pick(0, 255));
+  }
+
+  // One change; returns what it did, for the failure message.
+  std::string Change(Grid& g) {
+    switch (Pick(0, 11)) {
+      case 0:
+      case 1:
+      case 2: {  // a run of text
+        int r = Pick(1, g.rows), c = Pick(1, g.cols), n = Pick(1, 30);
+        Attr a = RandomAttr();
+        for (int i = 0; i < n && c + i <= g.cols; ++i) g.At(r, c + i) = {RandomByte(), a};
+        return "text at " + std::to_string(r) + "," + std::to_string(c);
+      }
+      case 3: {  // a blank rectangle
+        int r0 = Pick(1, g.rows), r1 = Pick(r0, g.rows), c0 = Pick(1, g.cols),
+            c1 = Pick(c0, g.cols);
+        Attr a = RandomAttr();
+        for (int r = r0; r <= r1; ++r) {
+          for (int c = c0; c <= c1; ++c) g.At(r, c) = {static_cast<std::uint8_t>(' '), a};
+        }
+        return "blank rect";
+      }
+      case 4:
+        g.cursor_row = Pick(1, g.rows);
+        g.cursor_col = Pick(1, g.cols);
+        return "cursor move";
+      case 5:
+        g.cursor_visible = !g.cursor_visible;
+        return "cursor visibility";
+      case 6:
+      case 7:
+        return ShiftRows(g);
+      case 8:
+      case 9:
+        return ShiftColumns(g);
+      case 10: {  // clear all
+        Attr a = RandomAttr();
+        for (Cell& cell : g.cells) cell = {' ', a};
+        return "clear";
+      }
+      default: {  // the bottom-right corner and its row
+        Attr a = RandomAttr();
+        for (int c = Pick(1, g.cols); c <= g.cols; ++c) g.At(g.rows, c) = {RandomByte(), a};
+        return "last row";
+      }
+    }
+  }
+
+ private:
+  // Whole rows of a band move up or down; the rows left free get new text.
+  std::string ShiftRows(Grid& g) {
+    int top = Pick(1, g.rows - 1), bottom = Pick(top + 1, g.rows);
+    int k = Pick(1, bottom - top) * (Pick(0, 1) ? 1 : -1);
+    Grid old = g;
+    Attr fill = RandomAttr();
+    for (int r = top; r <= bottom; ++r) {
+      int src = r + k;
+      for (int c = 1; c <= g.cols; ++c) {
+        g.At(r, c) = (src >= top && src <= bottom) ? old.At(src, c) : Cell{RandomByte(), fill};
+      }
+    }
+    return "rows " + std::to_string(top) + ".." + std::to_string(bottom) + " by " +
+           std::to_string(k);
+  }
+
+  // A rectangle's content moves sideways; the columns left free are blank.
+  std::string ShiftColumns(Grid& g) {
+    int top = Pick(1, g.rows), bottom = Pick(top, g.rows);
+    int left = Pick(1, g.cols - 1), right = Pick(left + 1, g.cols);
+    int k = Pick(1, right - left) * (Pick(0, 1) ? 1 : -1);
+    Grid old = g;
+    Attr fill = RandomAttr();
+    for (int r = top; r <= bottom; ++r) {
+      for (int c = left; c <= right; ++c) {
+        int src = c + k;
+        g.At(r, c) = (src >= left && src <= right) ? old.At(r, src)
+                                                   : Cell{static_cast<std::uint8_t>(' '), fill};
+      }
+    }
+    return "columns " + std::to_string(left) + ".." + std::to_string(right) + " of rows " +
+           std::to_string(top) + ".." + std::to_string(bottom) + " by " + std::to_string(k);
+  }
+
+  std::mt19937 rng_;
+};
+
+struct RandomCase {
+  const char* name;
+  int term_rows, term_cols;
+  bool utf8;
+};
+
+class RandomSequence : public ::testing::TestWithParam<RandomCase> {};
+
+TEST_P(RandomSequence, EmulatorShowsTheModelAfterEveryFlush) {
+  const RandomCase& tc = GetParam();
+  ModelChanger changer(20240611);
+  Grid grid;
+  Renderer renderer({tc.utf8, tc.term_rows, tc.term_cols});
+  VtermScreen term(tc.term_rows, tc.term_cols);
+  term.Feed("garbage left by the shell\r\n$ ");
+  std::string out;
+  for (int step = 1; step <= 2500; ++step) {
+    std::string did;
+    for (int n = changer.Pick(1, 4); n > 0; --n) did += changer.Change(grid) + "; ";
+    if (step % 500 == 0) {
+      renderer.Invalidate();
+      did += "invalidate";
+    }
+    out.clear();
+    renderer.Render(grid, out);
+    term.Feed(out);
+    std::string bad = BadBytes(out, tc.utf8);
+    ASSERT_EQ(bad, "") << "step " << step << " (" << did << ")";
+    std::string diff = Mismatch(term, grid, tc.utf8);
+    ASSERT_EQ(diff, "") << "step " << step << " (" << did << ")";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, RandomSequence,
+                         ::testing::Values(RandomCase{"Exact", 25, 80, true},
+                                           RandomCase{"ExactAscii", 25, 80, false},
+                                           RandomCase{"Larger", 30, 100, true},
+                                           RandomCase{"Smaller", 20, 60, true},
+                                           RandomCase{"OneRowShort", 24, 80, true},
+                                           RandomCase{"OneColumnShort", 25, 79, true}),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+Grid MenuLikeGrid() {
+  Grid g;
+  const std::string lines[] = {"Q7T maintenance", "1  Read register", "2  Write register",
+                               "3  Save log", "Port 0350  Value 00"};
+  for (int i = 0; i < 5; ++i) {
+    for (size_t c = 0; c < lines[i].size(); ++c) {
+      g.At(2 + 2 * i, 5 + static_cast<int>(c)).ch = static_cast<std::uint8_t>(lines[i][c]);
+    }
+  }
+  g.cursor_row = 12;
+  g.cursor_col = 24;
+  return g;
+}
+
+TEST(Render, NothingChangedWritesNothing) {
+  for (bool visible : {true, false}) {
+    Grid g = MenuLikeGrid();
+    g.cursor_visible = visible;
+    Renderer renderer;
+    std::string out;
+    renderer.Render(g, out);
+    ASSERT_FALSE(out.empty());
+    out.clear();
+    renderer.Render(g, out);
+    EXPECT_EQ(out, "") << "cursor visible " << visible;
+    // A byte with the same picture (0x00 shows as a blank) is no change either.
+    g.At(1, 1).ch = 0x00;
+    renderer.Render(g, out);
+    EXPECT_EQ(out, "") << "cursor visible " << visible;
+  }
+}
+
+TEST(Render, OneDigitIsAFewBytes) {
+  Grid g = MenuLikeGrid();
+  Renderer renderer;
+  std::string out;
+  renderer.Render(g, out);
+  g.At(10, 22).ch = '7';
+  out.clear();
+  renderer.Render(g, out);
+  EXPECT_LE(out.size(), 14u) << out;
+}
+
+TEST(Render, InvalidateClearsAndRepaintsWhole) {
+  Grid g = MenuLikeGrid();
+  Renderer renderer;
+  VtermScreen term;
+  std::string out;
+  renderer.Render(g, out);
+  term.Feed(out);
+  term.Feed("\x1b[2J\x1b[31mjunk the terminal lost track of");  // e.g. after a resume
+  renderer.Invalidate();
+  out.clear();
+  renderer.Render(g, out);
+  EXPECT_EQ(out.rfind("\x1b[m\x1b[H\x1b[2J", 0), 0u);
+  term.Feed(out);
+  EXPECT_EQ(Mismatch(term, g, true), "");
+}
+
+TEST(Render, WindowLargerThanGridShowsNothingStaleOutside) {
+  Grid g;
+  for (Cell& c : g.cells) c = {'#', kFrame};
+  g.cursor_row = 25;
+  g.cursor_col = 80;
+  Renderer renderer({true, 30, 100});
+  VtermScreen term(30, 100);
+  for (int r = 0; r < 30; ++r) term.Feed("\x1b[42m" + std::string(100, 'x'));
+  std::string out;
+  renderer.Render(g, out);
+  term.Feed(out);
+  EXPECT_EQ(Mismatch(term, g, true), "");
+  // Rows moving within the grid must not drag colours outside it either.
+  for (int r = 1; r < 25; ++r) {
+    for (int c = 1; c <= 80; ++c) g.At(r, c) = g.At(r + 1, c);
+  }
+  for (int c = 1; c <= 80; ++c) g.At(25, c) = {static_cast<std::uint8_t>('a' + c % 26), kText};
+  out.clear();
+  renderer.Render(g, out);
+  term.Feed(out);
+  EXPECT_EQ(Mismatch(term, g, true), "");
+}
+
+TEST(Render, SmallerWindowShowsWhatFitsAndNeverScrolls) {
+  Grid g;
+  for (int r = 1; r <= 25; ++r) {
+    for (int c = 1; c <= 80; ++c)
+      g.At(r, c) = {static_cast<std::uint8_t>('A' + (r + c) % 26), kText};
+  }
+  g.cursor_row = 25;
+  g.cursor_col = 80;
+  Renderer renderer({true, 10, 40});
+  VtermScreen term(10, 40);
+  std::string out;
+  renderer.Render(g, out);
+  term.Feed(out);
+  EXPECT_EQ(Mismatch(term, g, true), "");
+  EXPECT_EQ(term.CursorRow(), 10);
+  EXPECT_EQ(term.CursorCol(), 40);
+}
+
+TEST(Render, BottomRightCellDoesNotScroll) {
+  Grid g;
+  g.At(1, 1) = {'T', kText};
+  g.cursor_visible = false;
+  Renderer renderer;
+  VtermScreen term;
+  std::string out;
+  renderer.Render(g, out);
+  for (int c = 70; c <= 80; ++c) g.At(25, c) = {'z', kFrame};
+  renderer.Render(g, out);
+  g.At(25, 80) = {'!', kText};
+  g.At(1, 2) = {'U', kText};
+  renderer.Render(g, out);
+  term.Feed(out);
+  EXPECT_EQ(Mismatch(term, g, true), "");
+}
+
+TEST(Render, ColourPairsUseOneSgr) {
+  struct Row {
+    Attr attr;
+    const char* sgr;
+  };
+  const Row rows[] = {
+      {0x07, "\x1b[37;40m"}, {0x17, "\x1b[37;44m"},  {0x1F, "\x1b[97;44m"}, {0x4E, "\x1b[93;41m"},
+      {0x62, "\x1b[32;43m"}, {0xC9, "\x1b[94;101m"}, {0x35, "\x1b[35;46m"}, {kTermDefaultAttr, ""},
+  };
+  for (const Row& row : rows) {
+    Grid g;
+    g.At(1, 1) = {'x', row.attr};
+    g.cursor_visible = false;
+    Renderer renderer;
+    std::string out;
+    renderer.Render(g, out);
+    std::string expect = std::string("\x1b[m\x1b[H\x1b[2J\x1b[?25l") + row.sgr + "x";
+    EXPECT_EQ(out, expect) << "attr " << row.attr;
+  }
+}
+
+TEST(Render, RestoreSequenceResetsColoursAndShowsCursor) {
+  VtermScreen term;
+  term.Feed("\x1b[?25l\x1b[31;44m");
+  term.Feed(Renderer::RestoreSequence());
+  term.Feed("x");
+  EXPECT_TRUE(term.CursorVisible());
+  EXPECT_EQ(term.CellFg(1, 1), -1);
+  EXPECT_EQ(term.CellBg(1, 1), -1);
+}
+
+}  // namespace
+}  // namespace q7t
