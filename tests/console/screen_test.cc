@@ -72,7 +72,9 @@ TEST(Screen, WhatDropsOrKeepsAPendingWrap) {
     ASSERT_TRUE(s.PendingWrap());
     c.action(s);
     EXPECT_EQ(s.PendingWrap(), c.pending_after) << c.name;
-    if (std::string(c.name) != "clear") EXPECT_EQ(s.At(1, 1).ch != 'A', c.scrolled) << c.name;
+    if (std::string(c.name) != "clear") {
+      EXPECT_EQ(s.At(1, 1).ch != 'A', c.scrolled) << c.name;
+    }
   }
 }
 
