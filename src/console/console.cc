@@ -88,6 +88,9 @@ void ReadKeyboard(ConsoleState& s) {
     s.decoder.Idle(static_cast<int>(now - s.last_byte_ms));
   }
   for (KeyCode k = s.decoder.Take(); !k.empty(); k = s.decoder.Take()) s.queue.Push(std::move(k));
+  int flags = 0;
+  if (s.decoder.TakeKittyReply(&flags)) s.terminal->KeyboardProtocolOffered();
+  s.decoder.TakeDeviceAttributes();
   if (!alive) NoteInputEnded(s);
 }
 

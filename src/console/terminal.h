@@ -34,6 +34,10 @@ class Terminal {
   };
   // Events since the last call.
   virtual Events TakeEvents() { return {}; }
+  // The terminal answered that it speaks the kitty keyboard protocol (its
+  // reply to the query the platform sends at start): the platform may now
+  // turn on its disambiguate mode.
+  virtual void KeyboardProtocolOffered() {}
 };
 
 }  // namespace q7t

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <clocale>
@@ -31,6 +32,25 @@ std::atomic<bool> g_restored{false};
 int g_wake_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_repaint = 0;
 volatile std::sig_atomic_t g_hangup = 0;
+volatile std::sig_atomic_t g_resumed = 0;
+
+// The bytes that hand the terminal back: the renderer's restore sequence,
+// plus the pop of the kitty keyboard mode while it is pushed. Prepared in
+// the main thread, so the handlers only write() them.
+char g_restore_bytes[64];
+volatile std::sig_atomic_t g_restore_len = 0;
+constexpr std::string_view kKittyQuery = "\x1b[?u\x1b[c";  // flags query, then device attributes
+constexpr std::string_view kKittyPush = "\x1b[>1u";          // disambiguate escape codes
+constexpr std::string_view kKittyPop = "\x1b[<u";
+
+void PrepareRestoreBytes(bool kitty) {
+  std::string bytes(Renderer::RestoreSequence());
+  if (kitty) bytes += kKittyPop;
+  g_restore_len = 0;
+  std::size_t n = std::min(bytes.size(), sizeof g_restore_bytes);
+  std::memcpy(g_restore_bytes, bytes.data(), n);
+  g_restore_len = static_cast<int>(n);
+}
 
 constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGSEGV,
                                  SIGBUS, SIGFPE,  SIGILL,  SIGABRT};
@@ -38,8 +58,7 @@ constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGSEGV,
 // Async-signal-safe: write() of prepared bytes and tcsetattr() only.
 void RestoreModesSignalSafe() {
   if (!g_have_saved || g_fd < 0) return;
-  std::string_view seq = Renderer::RestoreSequence();
-  ssize_t unused = ::write(g_fd, seq.data(), seq.size());
+  ssize_t unused = ::write(g_fd, g_restore_bytes, static_cast<std::size_t>(g_restore_len));
   (void)unused;
   ::tcsetattr(g_fd, TCSAFLUSH, &g_saved);
 }
@@ -76,6 +95,7 @@ void OnContinue(int) {
   ::sigaction(SIGTSTP, &sa, nullptr);
   if (g_have_saved && !g_restored.load()) ::tcsetattr(g_fd, TCSAFLUSH, &g_raw);
   g_repaint = 1;
+  g_resumed = 1;
   Wake();
   errno = saved_errno;
 }
@@ -136,11 +156,16 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int fd, std::string* err) {
   Install(SIGWINCH, OnResize);
   Install(SIGHUP, OnHangup);
   ::signal(SIGPIPE, SIG_IGN);
+  PrepareRestoreBytes(false);
   if (!term->EnterRaw()) {
     if (err) *err = std::string("cannot set the terminal's modes: ") + std::strerror(errno);
     term->Restore();
     return nullptr;
   }
+  // Asks whether the terminal speaks the kitty keyboard protocol; the answer
+  // comes back as input (KeyboardProtocolOffered), device attributes from
+  // every terminal close the question.
+  term->Write(kKittyQuery);
   return term;
 }
 
@@ -243,8 +268,19 @@ void PosixTerminal::Bell() {
   Write("\x07");
 }
 
+void PosixTerminal::KeyboardProtocolOffered() {
+  if (kitty_keys_) return;
+  kitty_keys_ = true;
+  Write(kKittyPush);
+  PrepareRestoreBytes(true);
+}
+
 Terminal::Events PosixTerminal::TakeEvents() {
   Events ev;
+  if (g_resumed) {
+    g_resumed = 0;
+    if (kitty_keys_) Write(kKittyPush);  // the suspend popped it
+  }
   if (first_events_ || g_repaint) {
     first_events_ = false;
     g_repaint = 0;

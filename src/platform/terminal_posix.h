@@ -32,6 +32,7 @@ class PosixTerminal : public Terminal {
   std::int64_t NowMs() override;
   void Bell() override;
   Events TakeEvents() override;
+  void KeyboardProtocolOffered() override;
 
  private:
   explicit PosixTerminal(int fd) : fd_(fd) {}
@@ -42,6 +43,7 @@ class PosixTerminal : public Terminal {
   bool linux_console_ = false;
   bool first_events_ = true;
   bool ended_ = false;
+  bool kitty_keys_ = false;  // the disambiguate mode is pushed
 };
 
 }  // namespace q7t::os
