@@ -1,0 +1,89 @@
+// The log save: card steps, header, read-out, file, mode restore, in this order.
+#include "card/save_log.h"
+
+#include <string>
+
+#include "card/card.h"
+#include "console/text_ops.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace q7t {
+
+namespace {
+
+constexpr std::size_t kMessageWidth = 76;  // what the message line can show
+constexpr const char* kSaveFailed = "Save failed: ";
+
+// The message names the file by its full path when that fits the message
+// line, else by its name alone. `error` may already start with the path.
+std::string FailureMessage(const std::string& dir, const std::string& error) {
+  const std::string path = (dir.empty() ? std::string(".") : dir) + "/" + kLogFileName;
+  std::string reason = error;
+  if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
+  if (reason.empty()) reason = "cannot be written";
+  std::string message = kSaveFailed + path + ": " + reason;
+  if (message.size() > kMessageWidth) {
+    message = std::string(kSaveFailed) + kLogFileName + ": " + reason;
+  }
+  return message;
+}
+
+// Steps 1 to 4: hold the log, copy the write counter, read it back.
+std::string CopyCounter(int mode_value) {
+  CardWriteReg(kRegMode, mode_value | kModeHold);
+  CardWriteReg(kRegCommand, kCmdCopyCounter);
+  const int low = CardReadReg(kRegCounterLow);
+  const int high = CardReadReg(kRegCounterHigh);
+  return CounterText(CounterWord(low, high));
+}
+
+// The read-out: each data read kept as its low byte, whatever it is.
+void ReadLogBuffer(std::string& bytes) {
+  for (int k = 0; k < kLogBufferSize; ++k) {
+    bytes.push_back(static_cast<char>(CardReadData() & 0xFF));
+  }
+}
+
+}  // namespace
+
+std::string LogHeader(const std::string& counter_text, int month, int day, int year, int hour,
+                      int minute, int second) {
+  std::string header = "Serial Line Log ";
+  header += FmtFixedDec(month, 2) + "-" + FmtFixedDec(day, 2) + "-" + FmtFixedDec(year, 4);
+  header +=
+      " " + FmtFixedDec(hour, 2) + ":" + FmtFixedDec(minute, 2) + ":" + FmtFixedDec(second, 2);
+  header += " RdCnt=" + counter_text;
+  return header;
+}
+
+SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
+  const std::string counter_text = CopyCounter(mode_value);
+  // Select 0x3B once: every data read then delivers the next byte of the log buffer.
+  CardSelectReg(kRegCommand);
+  if (target.change_dir) os::ChangeDir(target.dir);
+
+  const os::LocalTime now = os::NowLocal();
+  std::string bytes =
+      LogHeader(counter_text, now.month, now.day, now.year, now.hour, now.minute, now.second);
+  bytes += "\r\n";
+  bytes.reserve(bytes.size() + kLogBufferSize);
+  ReadLogBuffer(bytes);
+
+  // The file is built whole in memory and only then replaces the old one, so
+  // a failed write never leaves a broken or missing log behind.
+  SaveOutcome outcome;
+  std::string reason;
+  if (!os::ReplaceFile(target.dir, kLogFileName, bytes, target.sync, &reason)) {
+    outcome.ok = false;
+    outcome.message = FailureMessage(target.dir, reason);
+  }
+  CardWriteReg(kRegMode, mode_value);
+  return outcome;
+}
+
+SaveOutcome SaveLog(int mode_value) {
+  return SaveLogTo(mode_value, SaveTarget{os::ProgramDir()});
+}
+
+}  // namespace q7t

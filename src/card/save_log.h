@@ -1,0 +1,34 @@
+// The S command: the card's whole log buffer, behind one header line, saved
+// as "SerLog.txt" in the program's folder. The card steps always run in full;
+// the file is replaced whole or left as it was.
+#pragma once
+
+#include <string>
+
+namespace q7t {
+
+inline constexpr const char* kLogFileName = "SerLog.txt";
+inline constexpr int kLogHeaderLength = 49;  // before the CR LF
+
+struct SaveOutcome {
+  bool ok = true;
+  std::string message;  // why the file could not be written, for the message line
+};
+
+// Where a save writes and how.
+struct SaveTarget {
+  std::string dir;         // the folder that receives kLogFileName
+  bool change_dir = true;  // make `dir` the working directory again first
+  bool sync = true;        // flush the file to disk before it replaces the old one
+};
+
+// Saves into the program's own folder; `mode_value` is the mode register as
+// read at the start of the menu pass. Draws nothing.
+SaveOutcome SaveLog(int mode_value);
+SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target);
+
+// The header line (without CR LF) for a counter text and the local time.
+std::string LogHeader(const std::string& counter_text, int month, int day, int year, int hour,
+                      int minute, int second);
+
+}  // namespace q7t
