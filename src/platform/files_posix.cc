@@ -59,13 +59,13 @@ bool ReplaceFile(const std::string& dir, const std::string& name, std::string_vi
   std::string folder = dir.empty() ? "." : dir;
   std::string target = folder + "/" + name;
   std::string temp = folder + "/" + TempNameFor(name);
-  auto fail = [&](const std::string& what, int e) {
-    if (err) *err = target + ": " + what + Reason(e);
+  auto fail = [&](int e) {
+    if (err) *err = target + ": " + Reason(e);
     return false;
   };
   // O_EXCL|O_NOFOLLOW: the temporary name is ours alone and never a planted link.
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return fail("", errno);
+  if (fd < 0) return fail(errno);
   bool ok = WriteAll(fd, bytes);
   int e = errno;
   if (ok && sync && ::fsync(fd) != 0) {
@@ -78,13 +78,13 @@ bool ReplaceFile(const std::string& dir, const std::string& name, std::string_vi
   }
   if (!ok) {
     ::unlink(temp.c_str());
-    return fail("", e);
+    return fail(e);
   }
   // rename() replaces a link at the target itself, never what it points to.
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     e = errno;
     ::unlink(temp.c_str());
-    return fail("", e);
+    return fail(e);
   }
   if (sync) {
     int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
