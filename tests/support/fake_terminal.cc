@@ -4,7 +4,8 @@ namespace q7t::test {
 
 bool FakeTerminal::ReadAvailable(std::string& out) {
   if (!input_.empty()) {
-    out.append(input_.front());
+    out.append(input_.front().bytes);
+    now_ms_ += input_.front().pause_ms;
     input_.pop_front();
   }
   return !(ended_ && input_.empty());

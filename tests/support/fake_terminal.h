@@ -16,7 +16,10 @@ class FakeTerminal : public Terminal {
  public:
   // Input that becomes readable at once, as one read: each Type is one burst
   // of bytes the console receives in one poll.
-  void Type(std::string_view bytes) { input_.emplace_back(bytes); }
+  void Type(std::string_view bytes) { input_.push_back({std::string(bytes), 0}); }
+  // The user pauses: the read after the bytes before it passes `ms` of time
+  // and delivers nothing (a lone Esc then becomes a key).
+  void Pause(int ms) { input_.push_back({std::string(), ms}); }
   // End of input: reads report it once `input_` is drained.
   void EndInput() { ended_ = true; }
 
@@ -44,7 +47,11 @@ class FakeTerminal : public Terminal {
   struct NoMoreInput {};
 
  private:
-  std::deque<std::string> input_;
+  struct Burst {
+    std::string bytes;
+    int pause_ms;
+  };
+  std::deque<Burst> input_;
   bool ended_ = false;
   std::string output_;
   int writes_ = 0;
