@@ -429,6 +429,170 @@ class Painter {
   std::vector<Segment> segs_;
 };
 
+// ---- Rows that moved ----
+
+std::uint64_t RowHash(const Grid& g, int r, int cols) {
+  std::uint64_t h = 1469598103934665603ull;
+  const Cell* row = &g.At(r, 1);
+  for (int c = 0; c < cols; ++c) {
+    h = (h ^ row[c].ch) * 1099511628211ull;
+    h = (h ^ row[c].attr) * 1099511628211ull;
+  }
+  return h;
+}
+
+// Rows [top, bottom] scrolled up by `by` rows (down when negative).
+struct RowShift {
+  int top = 0, bottom = 0, by = 0;
+};
+
+// The bands worth scrolling: for each distance, each run of wanted rows the
+// terminal already shows that far away, scored by the rows it puts right
+// less the right rows it would blank; the best few, best first.
+int FindRowShifts(const View& v, const std::vector<std::uint64_t>& shown,
+                  const std::vector<std::uint64_t>& want, RowShift* best, int max_found) {
+  int found = 0;
+  int scores[8] = {};
+  const int h = v.rows;
+  for (int k = 1 - h; k < h; ++k) {
+    if (k == 0) continue;
+    for (int i = std::max(1, 1 - k); i <= std::min(h, h - k);) {
+      if (want[i] != shown[i + k]) {
+        ++i;
+        continue;
+      }
+      int first = i, fixed = 0;
+      for (; i <= std::min(h, h - k) && want[i] == shown[i + k]; ++i) fixed += want[i] != shown[i];
+      int last = i - 1;
+      RowShift s = k > 0 ? RowShift{first, last + k, k} : RowShift{first + k, last, k};
+      int lost = 0;
+      for (int r = (k > 0 ? last + 1 : first + k); r <= (k > 0 ? last + k : first - 1); ++r) {
+        lost += want[r] == shown[r];
+      }
+      int score = fixed - lost;
+      if (fixed < 2 || score < 1) continue;
+      int pos = found;
+      while (pos > 0 && scores[pos - 1] < score) --pos;
+      if (pos >= max_found) continue;
+      found = std::min(found + 1, max_found);
+      for (int j = found - 1; j > pos; --j) best[j] = best[j - 1], scores[j] = scores[j - 1];
+      best[pos] = s;
+      scores[pos] = score;
+    }
+  }
+  return found;
+}
+
+// The most common colours of the blank cells on rows [top, bottom].
+Attr CommonBlankAttr(const View& v, const Grid& want, int top, int bottom) {
+  Attr best = kTermDefaultAttr;
+  int counts[257] = {};
+  int best_count = 0;
+  for (int r = top; r <= bottom; ++r) {
+    for (int c = 1; c <= v.cols; ++c) {
+      const Cell& w = want.At(r, c);
+      if (!IsBlank(w)) continue;
+      int n = ++counts[w.attr];
+      if (n > best_count) best_count = n, best = w.attr;
+    }
+  }
+  return best;
+}
+
+// Scrolls the band inside a scroll region (reset at once: the next flush
+// finds the terminal clean); the rows left free take `fill`'s colours.
+void ScrollRows(const View& v, const RowShift& s, Attr fill, Grid& shown, Term& t,
+                std::string& out) {
+  Sgr(t, fill, &out);
+  const bool whole = s.top == 1 && s.bottom == v.term_rows;
+  if (!whole) {
+    out += "\x1b[";
+    AppendNum(out, s.top);
+    out.push_back(';');
+    AppendNum(out, s.bottom);
+    out.push_back('r');
+  }
+  AppendCsiN(out, s.by > 0 ? s.by : -s.by, s.by > 0 ? 'S' : 'T');
+  if (!whole) {
+    out += "\x1b[r";  // also homes the cursor
+    t.row = 0;
+  }
+  t.col = t.wrap_pending ? 0 : t.col;
+  if (!whole) t.col = 0;
+  t.wrap_pending = false;
+  const Cell blank{' ', fill};
+  if (s.by > 0) {
+    for (int r = s.top; r <= s.bottom; ++r) {
+      for (int c = 1; c <= v.cols; ++c) {
+        shown.At(r, c) = r + s.by <= s.bottom ? shown.At(r + s.by, c) : blank;
+      }
+    }
+  } else {
+    for (int r = s.bottom; r >= s.top; --r) {
+      for (int c = 1; c <= v.cols; ++c) {
+        shown.At(r, c) = r + s.by >= s.top ? shown.At(r + s.by, c) : blank;
+      }
+    }
+  }
+}
+
+// Space reused by every flush, so that a flush does not allocate.
+struct Scratch {
+  Grid& best_shown;
+  Grid& trial_shown;
+  std::string& best_out;
+  std::string& trial_out;
+  std::vector<std::uint64_t>& shown_hash;
+  std::vector<std::uint64_t>& want_hash;
+};
+
+// Tries the ways of bringing the terminal in line (painting only, or first
+// scrolling a band of rows) and keeps the shortest in best_out_.
+void PlanFlush(const View& view, const GlyphTable& glyphs, const Grid& want_, Grid& shown_,
+               Term& term, Scratch& scratch) {
+  std::string& best_out_ = scratch.best_out;
+  std::string& trial_out_ = scratch.trial_out;
+  Grid& best_shown_ = scratch.best_shown;
+  Grid& trial_shown_ = scratch.trial_shown;
+  std::vector<std::uint64_t>& shown_hash_ = scratch.shown_hash;
+  std::vector<std::uint64_t>& want_hash_ = scratch.want_hash;
+  best_out_.clear();
+  best_shown_ = shown_;
+  Term best_term = term;
+  Painter(view, glyphs, want_, best_shown_, best_term, best_out_).PaintRows();
+
+  shown_hash_.resize(view.rows + 1);
+  want_hash_.resize(view.rows + 1);
+  for (int r = 1; r <= view.rows; ++r) {
+    shown_hash_[r] = RowHash(shown_, r, view.cols);
+    want_hash_[r] = RowHash(want_, r, view.cols);
+  }
+  RowShift shifts[3];
+  int found = best_out_.empty() ? 0 : FindRowShifts(view, shown_hash_, want_hash_, shifts, 3);
+  for (int i = 0; i < found; ++i) {
+    const RowShift& s = shifts[i];
+    int free_top = s.by > 0 ? s.bottom - s.by + 1 : s.top;
+    int free_bottom = s.by > 0 ? s.bottom : s.top - s.by - 1;
+    Attr fills[2] = {term.sgr, CommonBlankAttr(view, want_, free_top, free_bottom)};
+    for (int f = 0; f < 2; ++f) {
+      Attr fill = view.EraseLineOk(fills[f]) ? fills[f] : kTermDefaultAttr;
+      if (f == 1 && fill == fills[0]) continue;
+      trial_out_.clear();
+      trial_shown_ = shown_;
+      Term t = term;
+      ScrollRows(view, s, fill, trial_shown_, t, trial_out_);
+      Painter(view, glyphs, want_, trial_shown_, t, trial_out_).PaintRows();
+      if (trial_out_.size() < best_out_.size()) {
+        trial_out_.swap(best_out_);
+        trial_shown_.cells.swap(best_shown_.cells);
+        best_term = t;
+      }
+    }
+  }
+  shown_.cells.swap(best_shown_.cells);
+  term = best_term;
+}
+
 }  // namespace
 
 void Renderer::SetCaps(const TermCaps& caps) {
@@ -478,11 +642,30 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
   const bool show = wanted.cursor_visible;
   if (!show && (!cursor_shown_known_ || cursor_shown_)) out += "\x1b[?25l";
   if (view.rows > 0 && view.cols > 0) {
-    Painter(view, glyphs, want_, shown_, term, out).PaintRows();
+    const Term start = term;
+    Scratch scratch{best_shown_, trial_shown_, best_out_, trial_out_, shown_hash_, want_hash_};
+    PlanFlush(view, glyphs, want_, shown_, term, scratch);
     if (show) {
       int r = std::clamp(wanted.cursor_row, 1, view.term_rows);
       int c = std::clamp(wanted.cursor_col, 1, view.term_cols);
-      Move(term, view, r, c, false, &out);
+      // The cursor goes back where it was: saving and restoring it (DECSC,
+      // DECRC; the colours come back with it) may beat moving it.
+      if (!best_out_.empty() && start.row == r && start.col == c && !start.wrap_pending &&
+          Move(term, view, r, c, false, nullptr) > 4) {
+        out +=
+            "\x1b"
+            "7";
+        out += best_out_;
+        out +=
+            "\x1b"
+            "8";
+        term = start;
+      } else {
+        out += best_out_;
+        Move(term, view, r, c, false, &out);
+      }
+    } else {
+      out += best_out_;
     }
   }
   if (show && (!cursor_shown_known_ || !cursor_shown_)) out += "\x1b[?25h";
