@@ -1,0 +1,42 @@
+// q7tlog-sim's card: the virtual card wired to its source (the built-in
+// instrument, or the serial device named on the command line).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "card/port_bus.h"
+#include "sim/instrument.h"
+#include "sim/serial_device.h"
+#include "sim/virtual_card.h"
+
+namespace q7t {
+
+class SimCard : public PortBus {
+ public:
+  SimCard() = default;
+  SimCard(const SimCard&) = delete;
+  SimCard& operator=(const SimCard&) = delete;
+
+  int In(std::uint16_t port) override { return card_.In(port); }
+  void Out(std::uint16_t port, int value) override { card_.Out(port, value); }
+
+  VirtualCard& card() { return card_; }
+  // The device source, or nullptr with the built-in instrument.
+  SerialDeviceSource* device() { return device_.get(); }
+
+ private:
+  friend std::unique_ptr<SimCard> StartSimCard(int, char**, std::string*);
+
+  // The sources are destroyed first: their threads stop before the card goes.
+  VirtualCard card_;
+  std::unique_ptr<InstrumentSource> instrument_;
+  std::unique_ptr<SerialDeviceSource> device_;
+};
+
+// No argument: the built-in instrument; one argument: the serial device it
+// names. nullptr and one line for stderr in `*error` when the device cannot
+// be opened or the arguments are wrong.
+std::unique_ptr<SimCard> StartSimCard(int argc, char** argv, std::string* error);
+
+}  // namespace q7t
