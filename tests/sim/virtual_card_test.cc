@@ -153,17 +153,5 @@ TEST(VirtualCard, DivisorZeroDropsArrivals) {
   EXPECT_EQ(ReadOut(card).substr(0, 4), "kept");
 }
 
-TEST(VirtualCard, DivisorListenerHearsChanges) {
-  VirtualCard card;
-  std::vector<int> heard;
-  card.SetDivisorListener([&](int d) { heard.push_back(d); });
-  Write(card, 0x38, 0x3D);
-  Write(card, 0x38, 0x3D);  // no change, nothing heard
-  Write(card, 0x39, 0x04);
-  card.SetDivisorListener(nullptr);
-  Write(card, 0x39, 0x05);
-  EXPECT_EQ(heard, (std::vector<int>{0x323D, 0x043D}));
-}
-
 }  // namespace
 }  // namespace q7t
