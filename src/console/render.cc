@@ -310,17 +310,51 @@ struct Segment {
   }
 };
 
+// What one flush works towards.
+struct Flush {
+  View view;
+  const GlyphTable* glyphs = nullptr;
+  const Grid* want = nullptr;
+  int cursor_row = 0, cursor_col = 0;  // where the cursor ends; 0 = hidden
+  bool can_restore = false;            // it ends where it started (DECSC/DECRC)
+  // Bytes still due after the cells to take the cursor to its place.
+  int CursorCost(const Term& t) const {
+    if (cursor_row == 0) return 0;
+    Term probe = t;
+    int move = Move(probe, view, cursor_row, cursor_col, false, nullptr);
+    return can_restore ? std::min(move, 4) : move;
+  }
+};
+
 class Painter {
  public:
-  Painter(const View& view, const GlyphTable& glyphs, const Grid& want, Grid& shown, Term& term,
-          std::string& out)
-      : v_(view), glyphs_(glyphs), want_(want), shown_(shown), term_(term), out_(out) {}
+  Painter(const Flush& flush, Grid& shown, Term& term, std::string& out, std::string& alt)
+      : f_(flush),
+        v_(flush.view),
+        glyphs_(*flush.glyphs),
+        want_(*flush.want),
+        shown_(shown),
+        term_(term),
+        out_(out),
+        alt_(alt) {}
 
-  // Brings every visible cell in line with the wanted grid.
+  // Brings every visible cell in line with the wanted grid: the segments in
+  // row order, or as the cheapest next one each time, whichever is shorter.
   void PaintRows() {
     segs_.clear();
     for (int r = 1; r <= v_.rows; ++r) PlanRow(r);
-    for (const Segment& s : segs_) Emit(s);
+    const Term start = term_;
+    const size_t base = out_.size();
+    for (const Segment& s : segs_) Emit(s, term_, out_);
+    if (segs_.size() < 2) return;
+    Term greedy = start;
+    alt_.clear();
+    EmitCheapestFirst(greedy);
+    if (alt_.size() + f_.CursorCost(greedy) < out_.size() - base + f_.CursorCost(term_)) {
+      out_.resize(base);
+      out_ += alt_;
+      term_ = greedy;
+    }
   }
 
  private:
@@ -392,53 +426,84 @@ class Painter {
     if (start < to) segs_.push_back({r, start, to, 0, kTermDefaultAttr});
   }
 
-  void Emit(const Segment& s) {
-    Move(term_, v_, s.row, s.col, s.text_end > s.col, &out_);
+  // Next, always the segment cheapest to reach (cursor motion and colour
+  // change): among the first few left in row order, and those that need no
+  // colour change.
+  void EmitCheapestFirst(Term& t) {
+    constexpr int kLookAhead = 6, kSameColour = 16;
+    left_.resize(segs_.size());
+    for (size_t i = 0; i < segs_.size(); ++i) left_[i] = static_cast<int>(i);
+    while (!left_.empty()) {
+      size_t best = 0;
+      int best_cost = kFar, same_colour = 0;
+      for (size_t j = 0; j < left_.size() && best_cost > 0; ++j) {
+        const Segment& s = segs_[left_[j]];
+        Attr first = s.FirstAttr(want_);
+        bool same = t.sgr_known && t.sgr == first;
+        if (j >= kLookAhead && !(same && same_colour++ < kSameColour)) continue;
+        int cost = Move(t, v_, s.row, s.col, s.text_end > s.col, nullptr) + Sgr(t, first, nullptr);
+        if (cost < best_cost) best_cost = cost, best = j;
+      }
+      Emit(segs_[left_[best]], t, alt_);
+      left_.erase(left_.begin() + static_cast<std::ptrdiff_t>(best));
+    }
+  }
+
+  void Emit(const Segment& s, Term& t, std::string& out) const {
+    Move(t, v_, s.row, s.col, s.text_end > s.col, &out);
     for (int c = s.col; c < s.text_end; ++c) {
       const Cell& w = W(s.row, c);
-      Sgr(term_, w.attr, &out_);
-      out_.append(glyphs_.text[w.ch]);
+      Sgr(t, w.attr, &out);
+      out.append(glyphs_.text[w.ch]);
       shown_.At(s.row, c) = w;
     }
     if (s.text_end > s.col) {
       if (s.text_end - 1 == v_.term_cols) {
-        term_.col = 0;
-        term_.wrap_pending = true;
+        t.col = 0;
+        t.wrap_pending = true;
       } else {
-        term_.col = s.text_end;
+        t.col = s.text_end;
       }
     }
     if (s.erase != 0) {
-      Sgr(term_, s.erase_attr, &out_);
+      Sgr(t, s.erase_attr, &out);
       int end = s.erase == kEraseLine ? v_.cols + 1 : s.text_end + s.erase;
       if (s.erase == kEraseLine) {
-        out_ += "\x1b[K";
+        out += "\x1b[K";
       } else {
-        AppendCsiN(out_, s.erase, 'X');
+        AppendCsiN(out, s.erase, 'X');
       }
       for (int c = s.text_end; c < end; ++c) shown_.At(s.row, c) = Cell{' ', s.erase_attr};
     }
   }
 
+  const Flush& f_;
   const View& v_;
   const GlyphTable& glyphs_;
   const Grid& want_;
   Grid& shown_;
   Term& term_;
   std::string& out_;
+  std::string& alt_;
   std::vector<Segment> segs_;
+  std::vector<int> left_;
 };
 
 // ---- Rows that moved ----
 
+// A row's fingerprint: two sums of the cells weighted by their column, which
+// the compiler vectorises. A collision only costs bytes, never the picture:
+// every plan is checked cell by cell when painted.
 std::uint64_t RowHash(const Grid& g, int r, int cols) {
-  std::uint64_t h = 1469598103934665603ull;
+  std::uint32_t a = 0, b = 0;
   const Cell* row = &g.At(r, 1);
   for (int c = 0; c < cols; ++c) {
-    h = (h ^ row[c].ch) * 1099511628211ull;
-    h = (h ^ row[c].attr) * 1099511628211ull;
+    std::uint32_t v = (row[c].ch | static_cast<std::uint32_t>(row[c].attr) << 8) + 1;
+    std::uint32_t k = static_cast<std::uint32_t>(c) * 2654435761u;
+    a += v * (k | 1);
+    b += (v ^ k) * 0x2545F491u;
   }
-  return h;
+  return static_cast<std::uint64_t>(a) << 32 | b;
 }
 
 // Rows [top, bottom] scrolled up by `by` rows (down when negative).
@@ -481,22 +546,6 @@ int FindRowShifts(const View& v, const std::vector<std::uint64_t>& shown,
     }
   }
   return found;
-}
-
-// The most common colours of the blank cells on rows [top, bottom].
-Attr CommonBlankAttr(const View& v, const Grid& want, int top, int bottom) {
-  Attr best = kTermDefaultAttr;
-  int counts[257] = {};
-  int best_count = 0;
-  for (int r = top; r <= bottom; ++r) {
-    for (int c = 1; c <= v.cols; ++c) {
-      const Cell& w = want.At(r, c);
-      if (!IsBlank(w)) continue;
-      int n = ++counts[w.attr];
-      if (n > best_count) best_count = n, best = w.attr;
-    }
-  }
-  return best;
 }
 
 // Scrolls the band inside a scroll region (reset at once: the next flush
@@ -542,54 +591,97 @@ struct Scratch {
   Grid& trial_shown;
   std::string& best_out;
   std::string& trial_out;
+  std::string& alt_out;
   std::vector<std::uint64_t>& shown_hash;
   std::vector<std::uint64_t>& want_hash;
 };
 
-// Tries the ways of bringing the terminal in line (painting only, or first
-// scrolling a band of rows) and keeps the shortest in best_out_.
-void PlanFlush(const View& view, const GlyphTable& glyphs, const Grid& want_, Grid& shown_,
-               Term& term, Scratch& scratch) {
-  std::string& best_out_ = scratch.best_out;
-  std::string& trial_out_ = scratch.trial_out;
-  Grid& best_shown_ = scratch.best_shown;
-  Grid& trial_shown_ = scratch.trial_shown;
-  std::vector<std::uint64_t>& shown_hash_ = scratch.shown_hash;
-  std::vector<std::uint64_t>& want_hash_ = scratch.want_hash;
-  best_out_.clear();
-  best_shown_ = shown_;
-  Term best_term = term;
-  Painter(view, glyphs, want_, best_shown_, best_term, best_out_).PaintRows();
+// At least one byte for each visible cell to change that is not a blank.
+size_t LowerBound(const Flush& f, const Grid& shown) {
+  size_t n = 0;
+  for (int r = 1; r <= f.view.rows; ++r) {
+    const Cell* s = &shown.At(r, 1);
+    const Cell* w = &f.want->At(r, 1);
+    for (int c = 0; c < f.view.cols; ++c) n += !(s[c] == w[c]) && !IsBlank(w[c]);
+  }
+  return n;
+}
 
-  shown_hash_.resize(view.rows + 1);
-  want_hash_.resize(view.rows + 1);
-  for (int r = 1; r <= view.rows; ++r) {
-    shown_hash_[r] = RowHash(shown_, r, view.cols);
-    want_hash_[r] = RowHash(want_, r, view.cols);
+// The colours worth filling the rows a scroll frees with: the current one
+// (no SGR needed), and those of the cells wanted there, most common first.
+int FillCandidates(const Flush& f, int top, int bottom, Attr current, Attr* fills) {
+  int n = 0;
+  auto add = [&](Attr a) {
+    if (!f.view.EraseLineOk(a)) a = kTermDefaultAttr;
+    for (int i = 0; i < n; ++i) {
+      if (fills[i] == a) return;
+    }
+    fills[n++] = a;
+  };
+  add(current);
+  int counts[257] = {};
+  for (int r = top; r <= bottom; ++r) {
+    for (int c = 1; c <= f.view.cols; ++c) ++counts[f.want->At(r, c).attr];
+  }
+  for (int k = 0; k < 2; ++k) {
+    int best = -1;
+    for (int a = 0; a < 257; ++a) {
+      if (counts[a] > 0 && (best < 0 || counts[a] > counts[best])) best = a;
+    }
+    if (best < 0) break;
+    add(static_cast<Attr>(best));
+    counts[best] = 0;
+  }
+  return n;
+}
+
+// Tries the ways of bringing the terminal in line (painting only, or first
+// scrolling a band of rows) and keeps the shortest in best_out.
+void PlanFlush(const Flush& f, Grid& shown, Term& term, Scratch& s) {
+  const View& v = f.view;
+  size_t best = static_cast<size_t>(-1);
+  Term best_term = term;
+  auto consider = [&](const Term& t) {
+    size_t total = s.trial_out.size() + f.CursorCost(t);
+    if (total >= best) return;
+    best = total;
+    s.trial_out.swap(s.best_out);
+    s.trial_shown.cells.swap(s.best_shown.cells);
+    best_term = t;
+  };
+
+  s.shown_hash.resize(v.rows + 1);
+  s.want_hash.resize(v.rows + 1);
+  for (int r = 1; r <= v.rows; ++r) {
+    s.shown_hash[r] = RowHash(shown, r, v.cols);
+    s.want_hash[r] = RowHash(*f.want, r, v.cols);
   }
   RowShift shifts[3];
-  int found = best_out_.empty() ? 0 : FindRowShifts(view, shown_hash_, want_hash_, shifts, 3);
+  int found = FindRowShifts(v, s.shown_hash, s.want_hash, shifts, 3);
   for (int i = 0; i < found; ++i) {
-    const RowShift& s = shifts[i];
-    int free_top = s.by > 0 ? s.bottom - s.by + 1 : s.top;
-    int free_bottom = s.by > 0 ? s.bottom : s.top - s.by - 1;
-    Attr fills[2] = {term.sgr, CommonBlankAttr(view, want_, free_top, free_bottom)};
-    for (int f = 0; f < 2; ++f) {
-      Attr fill = view.EraseLineOk(fills[f]) ? fills[f] : kTermDefaultAttr;
-      if (f == 1 && fill == fills[0]) continue;
-      trial_out_.clear();
-      trial_shown_ = shown_;
+    const RowShift& shift = shifts[i];
+    int free_top = shift.by > 0 ? shift.bottom - shift.by + 1 : shift.top;
+    int free_bottom = shift.by > 0 ? shift.bottom : shift.top - shift.by - 1;
+    Attr fills[3];
+    int n = FillCandidates(f, free_top, free_bottom, term.sgr, fills);
+    for (int k = 0; k < n; ++k) {
+      s.trial_out.clear();
+      s.trial_shown = shown;
       Term t = term;
-      ScrollRows(view, s, fill, trial_shown_, t, trial_out_);
-      Painter(view, glyphs, want_, trial_shown_, t, trial_out_).PaintRows();
-      if (trial_out_.size() < best_out_.size()) {
-        trial_out_.swap(best_out_);
-        trial_shown_.cells.swap(best_shown_.cells);
-        best_term = t;
-      }
+      ScrollRows(v, shift, fills[k], s.trial_shown, t, s.trial_out);
+      if (s.trial_out.size() + LowerBound(f, s.trial_shown) >= best) continue;
+      Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
+      consider(t);
     }
   }
-  shown_.cells.swap(best_shown_.cells);
+  if (found == 0 || LowerBound(f, shown) < best) {
+    s.trial_out.clear();
+    s.trial_shown = shown;
+    Term t = term;
+    Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
+    consider(t);
+  }
+  shown.cells.swap(s.best_shown.cells);
   term = best_term;
 }
 
@@ -642,30 +734,34 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
   const bool show = wanted.cursor_visible;
   if (!show && (!cursor_shown_known_ || cursor_shown_)) out += "\x1b[?25l";
   if (view.rows > 0 && view.cols > 0) {
-    const Term start = term;
-    Scratch scratch{best_shown_, trial_shown_, best_out_, trial_out_, shown_hash_, want_hash_};
-    PlanFlush(view, glyphs, want_, shown_, term, scratch);
+    Flush flush;
+    flush.view = view;
+    flush.glyphs = &glyphs;
+    flush.want = &want_;
     if (show) {
-      int r = std::clamp(wanted.cursor_row, 1, view.term_rows);
-      int c = std::clamp(wanted.cursor_col, 1, view.term_cols);
-      // The cursor goes back where it was: saving and restoring it (DECSC,
-      // DECRC; the colours come back with it) may beat moving it.
-      if (!best_out_.empty() && start.row == r && start.col == c && !start.wrap_pending &&
-          Move(term, view, r, c, false, nullptr) > 4) {
-        out +=
-            "\x1b"
-            "7";
-        out += best_out_;
-        out +=
-            "\x1b"
-            "8";
-        term = start;
-      } else {
-        out += best_out_;
-        Move(term, view, r, c, false, &out);
-      }
+      flush.cursor_row = std::clamp(wanted.cursor_row, 1, view.term_rows);
+      flush.cursor_col = std::clamp(wanted.cursor_col, 1, view.term_cols);
+      flush.can_restore = term.row == flush.cursor_row && term.col == flush.cursor_col;
+    }
+    const Term start = term;
+    Scratch scratch{best_shown_, trial_shown_, best_out_, trial_out_,
+                    alt_out_,    shown_hash_,  want_hash_};
+    PlanFlush(flush, shown_, term, scratch);
+    // The cursor goes back where it was: saving and restoring it (DECSC,
+    // DECRC; the colours come back with it) may beat moving it.
+    if (show && flush.can_restore && !best_out_.empty() &&
+        Move(term, view, flush.cursor_row, flush.cursor_col, false, nullptr) > 4) {
+      out +=
+          "\x1b"
+          "7";
+      out += best_out_;
+      out +=
+          "\x1b"
+          "8";
+      term = start;
     } else {
       out += best_out_;
+      if (show) Move(term, view, flush.cursor_row, flush.cursor_col, false, &out);
     }
   }
   if (show && (!cursor_shown_known_ || !cursor_shown_)) out += "\x1b[?25h";

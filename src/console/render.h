@@ -49,7 +49,7 @@ class Renderer {
   // Scratch space reused by every flush, so that a flush does not allocate.
   Grid want_;
   Grid trial_shown_, best_shown_;
-  std::string trial_out_, best_out_;
+  std::string trial_out_, best_out_, alt_out_;
   std::vector<std::uint64_t> shown_hash_, want_hash_;
 };
 
