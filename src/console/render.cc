@@ -585,6 +585,97 @@ void ScrollRows(const View& v, const RowShift& s, Attr fill, Grid& shown, Term& 
   }
 }
 
+// ---- Rows whose content moved sideways ----
+
+// One row's content from column `col` on moved left by `by` columns (right
+// when negative): deleting (DCH) or inserting (ICH) characters there.
+struct ColShift {
+  int row = 0, col = 0, by = 0;
+};
+
+// Applies a shift to a row of `shown`, as the terminal does: the columns
+// left free at the line's end (DCH) or at `col` (ICH) take `fill`.
+void ShiftRowCells(const View& v, const ColShift& s, Attr fill, Cell* row) {
+  const Cell blank{' ', fill};
+  if (s.by > 0) {
+    for (int c = s.col; c <= v.cols; ++c)
+      row[c - 1] = c + s.by <= v.cols ? row[c - 1 + s.by] : blank;
+  } else {
+    for (int c = v.cols; c >= s.col; --c)
+      row[c - 1] = c + s.by >= s.col ? row[c - 1 + s.by] : blank;
+  }
+}
+
+int FirstDiff(const View& v, const Cell* shown, const Cell* want) {
+  for (int c = 1; c <= v.cols; ++c) {
+    if (!(shown[c - 1] == want[c - 1])) return c;
+  }
+  return 0;
+}
+
+// The distance most changed rows moved sideways by: where a stretch of
+// wanted text from a row's first change is found elsewhere on the row the
+// terminal shows. 0 when no distance has two rows for it.
+int FindColumnShift(const View& v, const Grid& shown, const Grid& want) {
+  constexpr int kProbe = 6;
+  std::vector<int> votes(2 * v.cols + 1, 0);
+  int best = 0, best_votes = 1;
+  for (int r = 1; r <= v.rows; ++r) {
+    const Cell* s = &shown.At(r, 1);
+    const Cell* w = &want.At(r, 1);
+    int first = FirstDiff(v, s, w);
+    if (first == 0) continue;
+    int last = v.cols;
+    while (s[last - 1] == w[last - 1]) --last;
+    // Probes at the first change and further on: text moved right leaves
+    // new text at the start of the change.
+    const int span = last - first;
+    for (int p : {first, first + span / 2, first + span * 3 / 4}) {
+      while (p <= v.cols && IsBlank(w[p - 1])) ++p;
+      if (p + kProbe - 1 > v.cols) continue;
+      for (int q = 1; q + kProbe - 1 <= v.cols; ++q) {
+        if (q == p || !std::equal(w + p - 1, w + p - 1 + kProbe, s + q - 1)) continue;
+        int k = q - p;
+        if (++votes[k + v.cols] > best_votes) best_votes = votes[k + v.cols], best = k;
+      }
+    }
+  }
+  return best;
+}
+
+// The rows worth shifting by `by`: those where the shift puts right more
+// cells than the sequence costs.
+int PlanColumnShifts(const View& v, const Grid& shown, const Grid& want, int by, Attr fill,
+                     ColShift* ops) {
+  int n = 0;
+  Cell row[256];
+  if (v.cols > 256) return 0;
+  for (int r = 1; r <= v.rows; ++r) {
+    const Cell* s = &shown.At(r, 1);
+    const Cell* w = &want.At(r, 1);
+    int c0 = FirstDiff(v, s, w);
+    if (c0 == 0 || (by > 0 ? by : -by) > v.cols - c0) continue;
+    std::copy(s, s + v.cols, row);
+    ColShift op{r, c0, by};
+    ShiftRowCells(v, op, fill, row);
+    int gain = 0;
+    for (int c = c0 - 1; c < v.cols; ++c) gain += !(s[c] == w[c]) - !(row[c] == w[c]);
+    if (gain > 8) ops[n++] = op;
+  }
+  return n;
+}
+
+void ShiftColumns(const View& v, const ColShift* ops, int n, Attr fill, Grid& shown, Term& t,
+                  std::string& out) {
+  Sgr(t, fill, &out);
+  for (int i = 0; i < n; ++i) {
+    const ColShift& op = ops[i];
+    Move(t, v, op.row, op.col, false, &out);
+    AppendCsiN(out, op.by > 0 ? op.by : -op.by, op.by > 0 ? 'P' : '@');
+    ShiftRowCells(v, op, fill, &shown.At(op.row, 1));
+  }
+}
+
 // Space reused by every flush, so that a flush does not allocate.
 struct Scratch {
   Grid& best_shown;
@@ -672,6 +763,26 @@ void PlanFlush(const Flush& f, Grid& shown, Term& term, Scratch& s) {
       if (s.trial_out.size() + LowerBound(f, s.trial_shown) >= best) continue;
       Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
       consider(t);
+    }
+  }
+  // Sideways: DCH/ICH drag window cells outside the grid along, so only
+  // where the grid reaches the window's right edge.
+  const int by = v.term_cols <= v.cols ? FindColumnShift(v, shown, *f.want) : 0;
+  if (by != 0) {
+    Attr fills[3];
+    int n = FillCandidates(f, 1, v.rows, term.sgr, fills);
+    for (int k = 0; k < n; ++k) {
+      ColShift ops[256];
+      int count = PlanColumnShifts(v, shown, *f.want, by, fills[k], ops);
+      if (count == 0) continue;
+      s.trial_out.clear();
+      s.trial_shown = shown;
+      Term t = term;
+      ShiftColumns(v, ops, count, fills[k], s.trial_shown, t, s.trial_out);
+      if (s.trial_out.size() + LowerBound(f, s.trial_shown) >= best) continue;
+      Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
+      consider(t);
+      found = 1;
     }
   }
   if (found == 0 || LowerBound(f, shown) < best) {

@@ -88,6 +88,17 @@ std::string BadBytes(const std::string& out, bool utf8) {
   return region_set ? "scroll region left set" : "";
 }
 
+// Whether the bytes hold a control sequence CSI [digits] <final>.
+bool HasCsi(const std::string& out, char final) {
+  for (size_t i = 0; i + 2 < out.size(); ++i) {
+    if (out[i] != 0x1B || out[i + 1] != '[') continue;
+    size_t j = i + 2;
+    while (j < out.size() && isdigit(static_cast<unsigned char>(out[j]))) ++j;
+    if (j < out.size() && out[j] == final) return true;
+  }
+  return false;
+}
+
 // Random changes to a grid, as the console's model makes them.
 class ModelChanger {
  public:
@@ -205,6 +216,7 @@ TEST_P(RandomSequence, EmulatorShowsTheModelAfterEveryFlush) {
   VtermScreen term(tc.term_rows, tc.term_cols);
   term.Feed("garbage left by the shell\r\n$ ");
   std::string out;
+  int scrolled = 0, sideways = 0;
   for (int step = 1; step <= 2500; ++step) {
     std::string did;
     for (int n = changer.Pick(1, 4); n > 0; --n) did += changer.Change(grid) + "; ";
@@ -219,7 +231,12 @@ TEST_P(RandomSequence, EmulatorShowsTheModelAfterEveryFlush) {
     ASSERT_EQ(bad, "") << "step " << step << " (" << did << ")";
     std::string diff = Mismatch(term, grid, tc.utf8);
     ASSERT_EQ(diff, "") << "step " << step << " (" << did << ")";
+    scrolled += HasCsi(out, 'S') || HasCsi(out, 'T');
+    sideways += HasCsi(out, 'P') || HasCsi(out, '@');
   }
+  // The scrolling and sideways paths were taken (a wider window has none).
+  EXPECT_GT(scrolled, 20);
+  if (tc.term_cols <= 80) EXPECT_GT(sideways, 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, RandomSequence,
