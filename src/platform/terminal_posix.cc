@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <csignal>
 #include <cstring>
@@ -33,6 +34,7 @@ int g_wake_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_repaint = 0;
 volatile std::sig_atomic_t g_hangup = 0;
 volatile std::sig_atomic_t g_resumed = 0;
+volatile std::sig_atomic_t g_in_suspend = 0;
 
 // The bytes that hand the terminal back: the renderer's restore sequence,
 // plus the pop of the kitty keyboard mode while it is pushed. Prepared in
@@ -40,7 +42,7 @@ volatile std::sig_atomic_t g_resumed = 0;
 char g_restore_bytes[64];
 volatile std::sig_atomic_t g_restore_len = 0;
 constexpr std::string_view kKittyQuery = "\x1b[?u\x1b[c";  // flags query, then device attributes
-constexpr std::string_view kKittyPush = "\x1b[>1u";          // disambiguate escape codes
+constexpr std::string_view kKittyPush = "\x1b[>1u";        // disambiguate escape codes
 constexpr std::string_view kKittyPop = "\x1b[<u";
 
 void PrepareRestoreBytes(bool kitty) {
@@ -79,24 +81,49 @@ void OnFatalSignal(int sig) {
   errno = saved_errno;
 }
 
-void OnSuspend(int) {
-  int saved_errno = errno;
-  RestoreModesSignalSafe();
-  ::signal(SIGTSTP, SIG_DFL);
-  ::raise(SIGTSTP);  // stops here until SIGCONT
-  errno = saved_errno;
-}
+void OnSuspend(int);
 
-void OnContinue(int) {
-  int saved_errno = errno;
+// Back from a stop, or from a stop that never came: the handler again, raw
+// mode again, and a full repaint.
+void Resume() {
   struct sigaction sa {};
   sa.sa_handler = OnSuspend;
   sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
   ::sigaction(SIGTSTP, &sa, nullptr);
   if (g_have_saved && !g_restored.load()) ::tcsetattr(g_fd, TCSAFLUSH, &g_raw);
   g_repaint = 1;
   g_resumed = 1;
   Wake();
+}
+
+// The stop happens inside the handler (SIGTSTP unblocked for it), so that the
+// handler itself takes the terminal back afterwards. In an orphaned process
+// group (no job-control shell above, as under a terminal multiplexer that
+// starts the program directly) the kernel drops the stop: the program then
+// carries on at once and takes the terminal back as after a resume.
+void OnSuspend(int) {
+  int saved_errno = errno;
+  RestoreModesSignalSafe();
+  ::signal(SIGTSTP, SIG_DFL);
+  ::raise(SIGTSTP);
+  g_in_suspend = 1;
+  sigset_t tstp, old;
+  sigemptyset(&tstp);
+  sigaddset(&tstp, SIGTSTP);
+  ::pthread_sigmask(SIG_UNBLOCK, &tstp, &old);  // stops here until SIGCONT
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  g_in_suspend = 0;
+  Resume();
+  errno = saved_errno;
+}
+
+// A continue without our own stop before it (the stop was SIGSTOP, which
+// cannot be caught); after a suspend the suspend handler resumes itself.
+void OnContinue(int) {
+  if (g_in_suspend) return;
+  int saved_errno = errno;
+  Resume();
   errno = saved_errno;
 }
 
@@ -120,6 +147,43 @@ void Install(int sig, void (*handler)(int)) {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   ::sigaction(sig, &sa, nullptr);
+}
+
+// With the kitty keyboard mode pushed the terminal sends Ctrl+C, Ctrl+Z and
+// Ctrl+\ as key sequences (CSI code ; modifiers u), not as the bytes from
+// which the line discipline makes its signals: the signal of the first such
+// key press in `bytes`, or 0.
+int KittySignalKey(std::string_view bytes) {
+  constexpr struct {
+    int code;
+    int sig;
+  } kSignalKeys[] = {{'c', SIGINT}, {'z', SIGTSTP}, {'\\', SIGQUIT}};
+  constexpr int kCtrl = 4, kLocks = 64 | 128;  // Caps Lock and Num Lock held do not count
+  constexpr int kRelease = 3;
+  auto number = [](std::string_view text) {  // its leading digits; 0 for none
+    int value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+  };
+  constexpr auto npos = std::string_view::npos;
+  for (std::size_t at = bytes.find("\x1b["); at != npos; at = bytes.find("\x1b[", at + 2)) {
+    std::string_view rest = bytes.substr(at + 2);
+    std::size_t end = rest.find_first_not_of("0123456789:;");
+    if (end == npos || rest[end] != 'u') continue;
+    // code[:alternates] ; modifiers[:event] [; text]
+    std::string_view params = rest.substr(0, end);
+    std::size_t semi = params.find(';');
+    if (semi == npos) continue;  // no modifiers at all
+    std::string_view mods = params.substr(semi + 1);
+    mods = mods.substr(0, mods.find(';'));
+    std::size_t colon = mods.find(':');
+    int event = colon == npos ? 1 : number(mods.substr(colon + 1));
+    if (event == kRelease || ((number(mods) - 1) & ~kLocks) != kCtrl) continue;
+    for (const auto& key : kSignalKeys) {
+      if (number(params) == key.code) return key.sig;
+    }
+  }
+  return 0;
 }
 
 void DrainWakePipe() {
@@ -236,6 +300,9 @@ bool PosixTerminal::ReadAvailable(std::string& out) {
     break;
   }
   if (g_hangup) ended_ = true;
+  if (kitty_keys_) {
+    if (int sig = KittySignalKey(out)) ::raise(sig);
+  }
   return !ended_;
 }
 

@@ -8,7 +8,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,79 +17,16 @@
 #include <string>
 #include <vector>
 
+#include "e2e/menu_screen.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
 namespace {
 
-constexpr int kMenuCursorRow = 22;
-constexpr std::string_view kModePrompt =
-    "Mode Register (hexa 0=Kv 1=TR22A 2=W48 3=TR22B 4=LPN 5=EX906)? ";
-constexpr std::string_view kBaudPrompt = "Select Baud Rate? ";
-
-PtyProgram::Options ProgramOptions(std::string path, std::vector<std::string> args = {}) {
-  PtyProgram::Options options;
-  options.program = std::move(path);
-  options.args = std::move(args);
-  return options;
-}
-
-// Rows 1..11 of the menu for these values; every row below is blank.
-std::vector<std::string> MenuRows(const std::string& baud, const std::string& mode,
-                                  const std::string& counter) {
-  return {"Q7T Rx Logging Menu",
-          "--------------------",
-          "",
-          " <B> Select Baud Rate.....: " + baud,
-          " <M> Mode Register........: " + mode,
-          " <R> WrCnt -> RdCnt.......: " + counter,
-          "",
-          " <Z> Reset Write Counter",
-          " <S> Save Log",
-          " <V> View Log",
-          ""};
-}
-
-std::string Trimmed(const VtermScreen& s, int row) {
-  std::string text = s.RowText(row);
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
-
-// The screen holds exactly `rows` from row 1 on, blanks below, and the
-// cursor waits at row 22, column 1.
-bool ShowsMenu(const VtermScreen& s, const std::vector<std::string>& rows) {
-  for (int row = 1; row <= s.Rows(); ++row) {
-    const std::size_t i = static_cast<std::size_t>(row - 1);
-    if (Trimmed(s, row) != (i < rows.size() ? rows[i] : "")) return false;
-  }
-  return s.CursorRow() == kMenuCursorRow && s.CursorCol() == 1;
-}
-
-bool LocalModes(int fd, tcflag_t* lflag) {
-  termios modes{};
-  if (tcgetattr(fd, &modes) != 0) return false;
-  *lflag = modes.c_lflag;
-  return true;
-}
-
-// The terminal is back in the modes a shell expects: echo and line editing.
-bool Cooked(int fd) {
-  tcflag_t lflag = 0;
-  return LocalModes(fd, &lflag) && (lflag & ECHO) && (lflag & ICANON);
-}
-
-bool Raw(int fd) {
-  tcflag_t lflag = 0;
-  return LocalModes(fd, &lflag) && !(lflag & (ECHO | ICANON));
-}
-
 TEST(Menu, FirstScreenOfTheSimulator) {
   ScopedTempDir dir;
   PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir)));
-  const auto first = MenuRows("???", "0", "0/00000");
-  ASSERT_TRUE(program.WaitFor([&](const VtermScreen& s) { return ShowsMenu(s, first); }))
-      << program.ScreenDump();
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
   for (int row = 1; row <= 25; ++row) {
     for (int col = 1; col <= 80; ++col) {
       // The menu sets no colours: the user's own stay in force.
@@ -109,9 +45,7 @@ TEST(Menu, FirstScreenOfTheSimulator) {
 TEST(Menu, ModeAndBaudEntriesShowOnTheNextPass) {
   ScopedTempDir dir;
   PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir)));
-  ASSERT_TRUE(program.WaitFor([](const VtermScreen& s) {
-    return ShowsMenu(s, MenuRows("???", "0", "0/00000"));
-  })) << program.ScreenDump();
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
 
   ASSERT_TRUE(program.Send("m"));
   ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kModePrompt)) << program.ScreenDump();
@@ -120,16 +54,12 @@ TEST(Menu, ModeAndBaudEntriesShowOnTheNextPass) {
       << program.ScreenDump();
   ASSERT_TRUE(program.Send("\r"));
   // The mode is read back from the card's register on the next pass.
-  EXPECT_TRUE(program.WaitFor([](const VtermScreen& s) {
-    return ShowsMenu(s, MenuRows("???", "1F", "0/00000"));
-  })) << program.ScreenDump();
+  EXPECT_TRUE(program.WaitFor(MenuWith("???", "1F", "0/00000"))) << program.ScreenDump();
 
   ASSERT_TRUE(program.Send("b"));
   ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kBaudPrompt)) << program.ScreenDump();
   ASSERT_TRUE(program.Send("9600\r"));
-  EXPECT_TRUE(program.WaitFor([](const VtermScreen& s) {
-    return ShowsMenu(s, MenuRows("9600", "1F", "0/00000"));
-  })) << program.ScreenDump();
+  EXPECT_TRUE(program.WaitFor(MenuWith("9600", "1F", "0/00000"))) << program.ScreenDump();
 }
 
 // Both sides of a pseudo-terminal that stands in for a serial line.
@@ -157,9 +87,7 @@ TEST(Menu, CountsEveryByteFromASerialDevice) {
   ASSERT_FALSE(line.path.empty());
   ScopedTempDir dir;
   PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir), {line.path}));
-  ASSERT_TRUE(program.WaitFor([](const VtermScreen& s) {
-    return ShowsMenu(s, MenuRows("???", "0", "0/00000"));
-  })) << program.ScreenDump();
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
   // The card set the line raw when it opened it: no byte below is
   // translated, held for a line end, taken as flow control or as a signal.
   ASSERT_TRUE(Raw(line.master));
@@ -174,17 +102,13 @@ TEST(Menu, CountsEveryByteFromASerialDevice) {
     counted = program.WaitForText(6, "0/00009", 100);
   }
   ASSERT_TRUE(counted) << program.ScreenDump();
-  EXPECT_TRUE(program.WaitFor([](const VtermScreen& s) {
-    return ShowsMenu(s, MenuRows("???", "0", "0/00009"));
-  })) << program.ScreenDump();
+  EXPECT_TRUE(program.WaitFor(MenuWith("???", "0", "0/00009"))) << program.ScreenDump();
   pollfd echo{line.master, POLLIN, 0};
   EXPECT_EQ(poll(&echo, 1, 0), 0) << "the card wrote back to the line";
 
   ASSERT_TRUE(program.Send("z"));
   ASSERT_TRUE(program.Send("r"));
-  EXPECT_TRUE(program.WaitFor([](const VtermScreen& s) {
-    return ShowsMenu(s, MenuRows("???", "0", "0/00000"));
-  })) << program.ScreenDump();
+  EXPECT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
 }
 
 struct Captured {
@@ -288,16 +212,14 @@ TEST(Menu, RealCardWithPortAccessRefused) {
   PtyProgram program(options);
   // Every refused read gives -8: the mode shows as FFFFFFF8, the counter
   // word (-8) * 256 + (-8) as flag 1 and count 30712.
-  const auto refused = MenuRows("???", "FFFFFFF8", "1/30712");
-  ASSERT_TRUE(program.WaitFor([&](const VtermScreen& s) { return ShowsMenu(s, refused); }))
-      << program.ScreenDump();
+  const auto refused = MenuWith("???", "FFFFFFF8", "1/30712");
+  ASSERT_TRUE(program.WaitFor(refused)) << program.ScreenDump();
   // Commands still run (and are refused again) without ending the program.
   ASSERT_TRUE(program.Send("rz"));
   ASSERT_TRUE(program.Send("m"));
   ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kModePrompt)) << program.ScreenDump();
   ASSERT_TRUE(program.Send("3\r"));
-  EXPECT_TRUE(program.WaitFor([&](const VtermScreen& s) { return ShowsMenu(s, refused); }))
-      << program.ScreenDump();
+  EXPECT_TRUE(program.WaitFor(refused)) << program.ScreenDump();
 }
 
 TEST(Menu, QuitKeysClearTheScreenAndEndWithStatusZero) {
@@ -308,11 +230,7 @@ TEST(Menu, QuitKeysClearTheScreenAndEndWithStatusZero) {
   for (const auto& c : kCases) {
     ScopedTempDir dir;
     PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir)));
-    ASSERT_TRUE(program.WaitFor([](const VtermScreen& s) {
-      return ShowsMenu(s, MenuRows("???", "0", "0/00000"));
-    })) << c.name
-        << "\n"
-        << program.ScreenDump();
+    ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << c.name << "\n" << program.ScreenDump();
     ASSERT_TRUE(program.Send(c.key)) << c.name;
     int status = -1;
     ASSERT_TRUE(program.WaitForExit(5000, &status)) << c.name;
@@ -330,9 +248,7 @@ TEST(Menu, QuitKeysClearTheScreenAndEndWithStatusZero) {
 TEST(Menu, OtherKeysOnlyRedraw) {
   ScopedTempDir dir;
   PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir)));
-  const auto first = MenuRows("???", "0", "0/00000");
-  ASSERT_TRUE(program.WaitFor([&](const VtermScreen& s) { return ShowsMenu(s, first); }))
-      << program.ScreenDump();
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
   // Sequences that begin with Esc must not be taken for the Esc key.
   const struct {
     const char* name;
@@ -350,9 +266,7 @@ TEST(Menu, OtherKeysOnlyRedraw) {
     ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kModePrompt)) << c.name << "\n"
                                                                   << program.ScreenDump();
     ASSERT_TRUE(program.Send("\r")) << c.name;
-    ASSERT_TRUE(program.WaitFor([&](const VtermScreen& s) { return ShowsMenu(s, first); }))
-        << c.name << "\n"
-        << program.ScreenDump();
+    ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << c.name << "\n" << program.ScreenDump();
   }
   EXPECT_FALSE(program.exited());
 }
