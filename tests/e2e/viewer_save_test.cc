@@ -1,0 +1,236 @@
+// Saving the log and viewing it, end to end on the virtual card: the file
+// beside the program whatever the working directory, its bytes against the
+// counter, the viewer's frame and colours, the viewer on other window sizes,
+// and a save that cannot write its file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/menu_screen.h"
+#include "support/pty_harness.h"
+
+namespace q7t::test {
+namespace {
+
+constexpr std::size_t kHeaderSize = 49;
+constexpr std::size_t kLogBufferSize = 8192;
+constexpr std::size_t kLogFileSize = kHeaderSize + 2 + kLogBufferSize;  // 8243
+constexpr std::string_view kKeyHelp = "<Lf><Rg><Home><End> <Up><Dw><Pu><Pd><CtlPu><CtlPd> <ESC>";
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Presses R until the read counter shows bytes from the built-in instrument.
+bool CounterMoves(PtyProgram& program) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!program.Send("r")) return false;
+    if (program.WaitFor(
+            [](const VtermScreen& s) {
+              return s.RowText(6).find(": 0/00000") == std::string::npos &&
+                     s.RowText(6).find(": 0/") != std::string::npos;
+            },
+            200)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// S, then M and Enter: once the M prompt shows, the save has run to its end.
+bool Save(PtyProgram& program) {
+  return program.Send("s") && program.Send("m") &&
+         program.WaitForText(kMenuCursorRow, kModePrompt) && program.Send("\r") &&
+         program.WaitFor([](const VtermScreen& s) { return Trimmed(s, kMenuCursorRow).empty(); });
+}
+
+std::vector<std::string> ScreenRows(const VtermScreen& s) {
+  std::vector<std::string> rows;
+  for (int row = 1; row <= s.Rows(); ++row) rows.push_back(s.RowText(row));
+  return rows;
+}
+
+void Scribble(PtyProgram& program) {
+  std::string junk = "\x1b[m\x1b[2J";
+  for (int row = 1; row <= program.screen().Rows(); ++row) {
+    junk += "\x1b[" + std::to_string(row) + "H" + std::string(program.screen().Cols(), '#');
+  }
+  program.screen().Feed(junk);
+}
+
+TEST(ViewerSave, SavedLogBesideTheProgramFromAnyWorkingDirectory) {
+  ScopedTempDir dir, elsewhere;
+  PtyProgram::Options options = ProgramOptions(CopyProgram("q7tlog-sim", dir));
+  options.cwd = elsewhere.path();
+  PtyProgram program(options);
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  ASSERT_TRUE(CounterMoves(program)) << program.ScreenDump();
+  ASSERT_TRUE(Save(program)) << program.ScreenDump();
+
+  EXPECT_FALSE(std::ifstream(elsewhere.File("SerLog.txt")).good());
+  const std::string log = ReadWhole(dir.File("SerLog.txt"));
+  ASSERT_EQ(log.size(), kLogFileSize);
+  EXPECT_EQ(log.substr(kHeaderSize, 2), "\r\n");
+  const std::string header = log.substr(0, kHeaderSize);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      header, m, std::regex(R"(Serial Line Log \d\d-\d\d-\d{4} \d\d:\d\d:\d\d RdCnt=0/(\d{5}))")))
+      << header;
+  // The save copied the write counter and held the card still while it read
+  // the buffer: exactly that many bytes were stored, the rest is power-on zeros.
+  const std::size_t count = std::stoul(m[1]);
+  ASSERT_GT(count, 0u);
+  ASSERT_LT(count, kLogBufferSize);
+  const std::string data = log.substr(kHeaderSize + 2);
+  EXPECT_EQ(data.find('\0'), count) << header;
+  EXPECT_EQ(data.find_first_not_of('\0', count), std::string::npos) << header;
+  // The menu after the save shows the same copied counter.
+  EXPECT_NE(program.screen().RowText(6).find(": 0/" + m[1].str()), std::string::npos)
+      << program.ScreenDump();
+}
+
+TEST(ViewerSave, ViewerFrameColoursAndReturn) {
+  ScopedTempDir dir;
+  PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir)));
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  ASSERT_TRUE(CounterMoves(program)) << program.ScreenDump();
+  ASSERT_TRUE(Save(program)) << program.ScreenDump();
+  const std::string header = ReadWhole(dir.File("SerLog.txt")).substr(0, kHeaderSize);
+  ASSERT_TRUE(program.Send("v"));
+  ASSERT_TRUE(program.WaitFor([](const VtermScreen& s) {
+    return s.RowText(1).substr(3, 16) == "File: SerLog.txt" &&
+           s.RowText(25).find("L:0001 P:001") != std::string::npos;
+  })) << program.ScreenDump();
+  const VtermScreen& s = program.screen();
+  EXPECT_EQ(s.RowText(2).substr(2, kHeaderSize), header) << program.ScreenDump();
+  EXPECT_EQ(s.RowText(1).substr(65, 2), "V:") << program.ScreenDump();
+  EXPECT_EQ(s.RowText(25).substr(3, kKeyHelp.size()), kKeyHelp) << program.ScreenDump();
+  // Frame grey on blue around a text window of columns 3..78, rows 2..24, on
+  // black. The frame's letters are grey; the window's text is grey.
+  for (int row = 1; row <= 25; ++row) {
+    for (int col = 1; col <= 80; ++col) {
+      const bool window = row >= 2 && row <= 24 && col >= 3 && col <= 78;
+      ASSERT_EQ(s.CellBg(row, col), window ? 0 : 1) << "row " << row << " col " << col;
+      if (s.CellChar(row, col) != U' ') {
+        ASSERT_EQ(s.CellFg(row, col), 7) << "row " << row << " col " << col;
+      }
+    }
+  }
+
+  ASSERT_TRUE(program.Send("\x1b"));
+  // Back at the menu, drawn in the colours the viewer left: grey on black.
+  const auto menu = MenuWith("???", "0", s.RowText(2).substr(44, 7));
+  ASSERT_TRUE(program.WaitFor(menu)) << program.ScreenDump();
+  for (int row = 1; row <= 25; ++row) {
+    for (int col = 1; col <= 80; ++col) {
+      ASSERT_EQ(s.CellBg(row, col), 0) << "row " << row << " col " << col;
+      if (s.CellChar(row, col) != U' ') {
+        ASSERT_EQ(s.CellFg(row, col), 7) << "row " << row << " col " << col;
+      }
+    }
+  }
+}
+
+TEST(ViewerSave, ViewerOnOtherWindowSizes) {
+  ScopedTempDir dir;
+  PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir)));
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  ASSERT_TRUE(Save(program)) << program.ScreenDump();
+  ASSERT_TRUE(program.Send("v"));
+  ASSERT_TRUE(program.WaitFor([](const VtermScreen& s) {
+    return s.RowText(25).find("L:0001 P:001") != std::string::npos;
+  })) << program.ScreenDump();
+  const std::vector<std::string> whole = ScreenRows(program.screen());
+
+  // What fits of the 80 x 25 picture, from the top-left corner, and nothing else.
+  const struct { int rows, cols; } kSizes[] = {{20, 60}, {30, 100}, {25, 80}};
+  for (const auto& size : kSizes) {
+    program.Resize(size.rows, size.cols);
+    Scribble(program);
+    auto fits = [&](const VtermScreen& s) {
+      for (int row = 1; row <= s.Rows(); ++row) {
+        std::string want(static_cast<std::size_t>(s.Cols()), ' ');
+        if (row <= 25) {
+          const std::string& full = whole[static_cast<std::size_t>(row - 1)];
+          want.replace(0, std::min<std::size_t>(full.size(), want.size()),
+                       full.substr(0, want.size()));
+        }
+        if (s.RowText(row) != want) return false;
+      }
+      return true;
+    };
+    EXPECT_TRUE(program.WaitFor(fits)) << size.rows << "x" << size.cols << "\n"
+                                       << program.ScreenDump();
+    if (size.cols > 80) {
+      // Outside the grid the terminal's own colours.
+      EXPECT_EQ(program.screen().CellBg(1, 81), -1);
+      EXPECT_EQ(program.screen().CellBg(26, 1), -1);
+    }
+  }
+}
+
+// Makes `dir` unwritable for the program: run as nobody when the test runs as
+// root (whom permissions do not stop), else by its mode; put back at the end
+// so that the folder can be removed.
+class ReadOnlyDir {
+ public:
+  explicit ReadOnlyDir(const ScopedTempDir& dir) : path_(dir.path()) { chmod(path_.c_str(), 0555); }
+  ~ReadOnlyDir() { chmod(path_.c_str(), 0755); }
+  ReadOnlyDir(const ReadOnlyDir&) = delete;
+  ReadOnlyDir& operator=(const ReadOnlyDir&) = delete;
+
+ private:
+  std::string path_;
+};
+
+TEST(ViewerSave, SaveThatCannotWriteSaysSoAndKeepsTheOldLog) {
+  ScopedTempDir dir;
+  PtyProgram::Options options = ProgramOptions(CopyProgram("q7tlog-sim", dir));
+  std::ofstream(dir.File("SerLog.txt"), std::ios::binary) << "old log\r\nsecond line\r\n";
+  chmod(dir.File("SerLog.txt").c_str(), 0666);
+  ReadOnlyDir read_only(dir);
+  options.cwd = dir.path();
+  options.drop_privileges = true;
+  PtyProgram program(options);
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  ASSERT_TRUE(program.Send("s"));
+  ASSERT_TRUE(program.WaitForText(24, "Save failed: ")) << program.ScreenDump();
+  const VtermScreen& s = program.screen();
+  EXPECT_NE(s.RowText(24).find(std::strerror(EACCES)), std::string::npos) << program.ScreenDump();
+  EXPECT_EQ(s.RowText(24).substr(1, 14), " Save failed: ") << program.ScreenDump();
+  for (int col = 2; col <= 79; ++col) {
+    ASSERT_EQ(s.CellBg(24, col), 12) << "col " << col;
+    if (s.CellChar(24, col) != U' ') {
+      ASSERT_EQ(s.CellFg(24, col), 15) << "col " << col;
+    }
+  }
+  // It waits for a key, then the menu carries on.
+  ASSERT_TRUE(program.Send("x"));
+  ASSERT_TRUE(program.WaitFor([](const VtermScreen& screen) {
+    return ShowsMenu(screen, MenuRows("???", "0", screen.RowText(6).substr(28, 7)));
+  })) << program.ScreenDump();
+  EXPECT_EQ(ReadWhole(dir.File("SerLog.txt")), "old log\r\nsecond line\r\n");
+
+  // The viewer shows the old log.
+  ASSERT_TRUE(program.Send("v"));
+  EXPECT_TRUE(program.WaitFor([](const VtermScreen& screen) {
+    return screen.RowText(2).substr(2, 7) == "old log" &&
+           screen.RowText(3).substr(2, 11) == "second line";
+  })) << program.ScreenDump();
+}
+
+}  // namespace
+}  // namespace q7t::test
