@@ -203,6 +203,17 @@ TEST(Menu, DeviceThatCannotBeOpenedEndsBeforeTheScreen) {
   }
 }
 
+TEST(Menu, WithoutATerminalSaysSoAndEnds) {
+  ScopedTempDir dir;
+  for (const char* name : {"q7tlog-sim", "q7tlog"}) {
+    Captured run = RunCaptured(CopyProgram(name, dir), {});
+    ASSERT_TRUE(WIFEXITED(run.status)) << name;
+    EXPECT_EQ(WEXITSTATUS(run.status), 1) << name;
+    EXPECT_NE(run.err.find("not a terminal"), std::string::npos) << name << ": " << run.err;
+    EXPECT_EQ(run.out, "") << name;
+  }
+}
+
 TEST(Menu, RealCardWithPortAccessRefused) {
   ScopedTempDir dir;
   ASSERT_TRUE(dir.OpenToAll());
