@@ -1,5 +1,6 @@
 #include "app/tool.h"
 
+#include <errno.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -29,7 +30,7 @@ int RunTool(PortBus& bus) {
   std::string err;
   std::unique_ptr<os::PosixTerminal> terminal = os::PosixTerminal::Start(STDIN_FILENO, &err);
   if (!terminal) {
-    std::fprintf(stderr, "q7tlog: %s\n", err.c_str());
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, err.c_str());
     return 1;
   }
   g_terminal = terminal.get();
