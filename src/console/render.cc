@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "console/cp437.h"
@@ -19,8 +21,11 @@ constexpr int kFar = 1 << 20;  // a cost no real choice reaches
 // ---- Numbers and control sequences ----
 
 int Digits(int n) {
-  int d = 1;
-  for (; n >= 10; n /= 10) ++d;
+  if (n < 10) return 1;
+  if (n < 100) return 2;
+  if (n < 1000) return 3;
+  int d = 4;
+  for (n /= 10000; n > 0; n /= 10) ++d;
   return d;
 }
 
@@ -105,6 +110,24 @@ Attr NormalAttr(Attr a) {
 }
 bool IsBlank(const Cell& c) {
   return c.ch == ' ';
+}
+
+// A cell's byte and colours as one number (its padding masked off), so that
+// loops over rows compare and hash whole cells and vectorise.
+static_assert(sizeof(Cell) == 4 && offsetof(Cell, ch) == 0 && offsetof(Cell, attr) == 2);
+std::uint32_t Packed(const Cell& c) {
+  std::uint32_t raw;
+  std::memcpy(&raw, &c, sizeof raw);
+  return raw & 0xFFFF00FFu;
+}
+bool Same(const Cell& a, const Cell& b) {
+  return Packed(a) == Packed(b);
+}
+
+bool RowsEqual(const Cell* a, const Cell* b, int cols) {
+  std::uint32_t diff = 0;
+  for (int c = 0; c < cols; ++c) diff |= Packed(a[c]) ^ Packed(b[c]);
+  return diff == 0;
 }
 
 // ---- Terminal state and the cost of changing it ----
@@ -342,7 +365,9 @@ class Painter {
   // row order, or as the cheapest next one each time, whichever is shorter.
   void PaintRows() {
     segs_.clear();
-    for (int r = 1; r <= v_.rows; ++r) PlanRow(r);
+    for (int r = 1; r <= v_.rows; ++r) {
+      if (!RowsEqual(&shown_.At(r, 1), &want_.At(r, 1), v_.cols)) PlanRow(r);
+    }
     const Term start = term_;
     const size_t base = out_.size();
     for (const Segment& s : segs_) Emit(s, term_, out_);
@@ -359,7 +384,10 @@ class Painter {
 
  private:
   const Cell& W(int r, int c) const { return want_.At(r, c); }
-  bool Differs(int r, int c) const { return !(shown_.At(r, c) == want_.At(r, c)); }
+  bool Differs(int r, int c) const {
+    return !Same(shown_.cells[(r - 1) * shown_.cols + c - 1],
+                 want_.cells[(r - 1) * want_.cols + c - 1]);
+  }
 
   int TextCost(int r, int from, int to, Attr before, Attr after) const {
     int cost = 0;
@@ -451,11 +479,18 @@ class Painter {
 
   void Emit(const Segment& s, Term& t, std::string& out) const {
     Move(t, v_, s.row, s.col, s.text_end > s.col, &out);
-    for (int c = s.col; c < s.text_end; ++c) {
-      const Cell& w = W(s.row, c);
-      Sgr(t, w.attr, &out);
-      out.append(glyphs_.text[w.ch]);
-      shown_.At(s.row, c) = w;
+    const Cell* want = &want_.At(s.row, 1);
+    Cell* shown = &shown_.At(s.row, 1);
+    for (int c = s.col - 1; c < s.text_end - 1; ++c) {
+      const Cell& w = want[c];
+      if (w.attr != t.sgr || !t.sgr_known) Sgr(t, w.attr, &out);
+      std::string_view glyph = glyphs_.text[w.ch];
+      if (glyph.size() == 1) {
+        out.push_back(glyph[0]);
+      } else {
+        out.append(glyph);
+      }
+      shown[c] = w;
     }
     if (s.text_end > s.col) {
       if (s.text_end - 1 == v_.term_cols) {
@@ -494,16 +529,27 @@ class Painter {
 // A row's fingerprint: two sums of the cells weighted by their column, which
 // the compiler vectorises. A collision only costs bytes, never the picture:
 // every plan is checked cell by cell when painted.
-std::uint64_t RowHash(const Grid& g, int r, int cols) {
+std::uint64_t HashCells(const Cell* row, int cols) {
   std::uint32_t a = 0, b = 0;
-  const Cell* row = &g.At(r, 1);
   for (int c = 0; c < cols; ++c) {
-    std::uint32_t v = (row[c].ch | static_cast<std::uint32_t>(row[c].attr) << 8) + 1;
+    std::uint32_t v = Packed(row[c]) + 1;
     std::uint32_t k = static_cast<std::uint32_t>(c) * 2654435761u;
     a += v * (k | 1);
     b += (v ^ k) * 0x2545F491u;
   }
   return static_cast<std::uint64_t>(a) << 32 | b;
+}
+
+std::uint64_t RowHash(const Grid& g, int r, int cols) {
+  return HashCells(&g.At(r, 1), cols);
+}
+
+// The fingerprint of a row of blanks in colours `a`.
+std::uint64_t BlankRowHash(int cols, Attr a) {
+  Cell row[256];
+  cols = std::min(cols, 256);
+  std::fill(row, row + cols, Cell{' ', a});
+  return HashCells(row, cols);
 }
 
 // Rows [top, bottom] scrolled up by `by` rows (down when negative).
@@ -685,18 +731,8 @@ struct Scratch {
   std::string& alt_out;
   std::vector<std::uint64_t>& shown_hash;
   std::vector<std::uint64_t>& want_hash;
+  std::vector<std::uint64_t>& trial_hash;
 };
-
-// At least one byte for each visible cell to change that is not a blank.
-size_t LowerBound(const Flush& f, const Grid& shown) {
-  size_t n = 0;
-  for (int r = 1; r <= f.view.rows; ++r) {
-    const Cell* s = &shown.At(r, 1);
-    const Cell* w = &f.want->At(r, 1);
-    for (int c = 0; c < f.view.cols; ++c) n += !(s[c] == w[c]) && !IsBlank(w[c]);
-  }
-  return n;
-}
 
 // The colours worth filling the rows a scroll frees with: the current one
 // (no SGR needed), and those of the cells wanted there, most common first.
@@ -730,6 +766,7 @@ int FillCandidates(const Flush& f, int top, int bottom, Attr current, Attr* fill
 // scrolling a band of rows) and keeps the shortest in best_out.
 void PlanFlush(const Flush& f, Grid& shown, Term& term, Scratch& s) {
   const View& v = f.view;
+  const Grid& want = *f.want;
   size_t best = static_cast<size_t>(-1);
   Term best_term = term;
   auto consider = [&](const Term& t) {
@@ -740,58 +777,115 @@ void PlanFlush(const Flush& f, Grid& shown, Term& term, Scratch& s) {
     s.trial_shown.cells.swap(s.best_shown.cells);
     best_term = t;
   };
+  // At least one byte for each changed cell that is not a blank, on the rows
+  // whose fingerprint differs (a collision only weakens the bound).
+  auto bound = [&](const Grid& g) {
+    size_t n = 0;
+    for (int r = 1; r <= v.rows; ++r) {
+      if (s.trial_hash[r] == s.want_hash[r]) continue;
+      const Cell* a = &g.At(r, 1);
+      const Cell* w = &want.At(r, 1);
+      for (int c = 0; c < v.cols; ++c) n += !Same(a[c], w[c]) && !IsBlank(w[c]);
+    }
+    return n;
+  };
+  auto start_trial = [&](Term& t) {
+    s.trial_out.clear();
+    s.trial_shown = shown;
+    s.trial_hash = s.shown_hash;
+    t = term;
+  };
+  auto paint_trial = [&](Term& t) {
+    if (s.trial_out.size() + bound(s.trial_shown) >= best) return;
+    Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
+    consider(t);
+  };
 
   s.shown_hash.resize(v.rows + 1);
   s.want_hash.resize(v.rows + 1);
+  int first_changed = 0, changed = 0;
   for (int r = 1; r <= v.rows; ++r) {
     s.shown_hash[r] = RowHash(shown, r, v.cols);
-    s.want_hash[r] = RowHash(*f.want, r, v.cols);
+    s.want_hash[r] = RowHash(want, r, v.cols);
+    if (s.shown_hash[r] != s.want_hash[r]) {
+      if (first_changed == 0) first_changed = r;
+      ++changed;
+    }
   }
-  RowShift shifts[3];
-  int found = FindRowShifts(v, s.shown_hash, s.want_hash, shifts, 3);
+  Term t;
+  Attr fills[3];
+
+  // A band of rows moved up or down: scroll it, then paint.
+  RowShift shifts[2];
+  const int found = FindRowShifts(v, s.shown_hash, s.want_hash, shifts, 2);
   for (int i = 0; i < found; ++i) {
     const RowShift& shift = shifts[i];
     int free_top = shift.by > 0 ? shift.bottom - shift.by + 1 : shift.top;
     int free_bottom = shift.by > 0 ? shift.bottom : shift.top - shift.by - 1;
-    Attr fills[3];
     int n = FillCandidates(f, free_top, free_bottom, term.sgr, fills);
     for (int k = 0; k < n; ++k) {
-      s.trial_out.clear();
-      s.trial_shown = shown;
-      Term t = term;
+      start_trial(t);
       ScrollRows(v, shift, fills[k], s.trial_shown, t, s.trial_out);
-      if (s.trial_out.size() + LowerBound(f, s.trial_shown) >= best) continue;
-      Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
-      consider(t);
+      const std::uint64_t blank = BlankRowHash(v.cols, fills[k]);
+      for (int r = shift.top; r <= shift.bottom; ++r) {
+        int src = r + shift.by;
+        s.trial_hash[r] = src >= shift.top && src <= shift.bottom ? s.shown_hash[src] : blank;
+      }
+      paint_trial(t);
     }
   }
-  // Sideways: DCH/ICH drag window cells outside the grid along, so only
-  // where the grid reaches the window's right edge.
-  const int by = v.term_cols <= v.cols ? FindColumnShift(v, shown, *f.want) : 0;
+
+  // Rows moved sideways: DCH/ICH, then paint. These drag window cells
+  // outside the grid along, so only where the grid reaches the window's
+  // right edge; not worth a search when scrolling left little to do.
+  const bool cheap_already = best <= static_cast<size_t>(8 * changed);
+  const int by =
+      v.term_cols <= v.cols && changed > 1 && !cheap_already ? FindColumnShift(v, shown, want) : 0;
   if (by != 0) {
-    Attr fills[3];
     int n = FillCandidates(f, 1, v.rows, term.sgr, fills);
     for (int k = 0; k < n; ++k) {
       ColShift ops[256];
-      int count = PlanColumnShifts(v, shown, *f.want, by, fills[k], ops);
+      int count = PlanColumnShifts(v, shown, want, by, fills[k], ops);
       if (count == 0) continue;
-      s.trial_out.clear();
-      s.trial_shown = shown;
-      Term t = term;
+      start_trial(t);
       ShiftColumns(v, ops, count, fills[k], s.trial_shown, t, s.trial_out);
-      if (s.trial_out.size() + LowerBound(f, s.trial_shown) >= best) continue;
-      Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
-      consider(t);
-      found = 1;
+      for (int i = 0; i < count; ++i) {
+        s.trial_hash[ops[i].row] = RowHash(s.trial_shown, ops[i].row, v.cols);
+      }
+      paint_trial(t);
     }
   }
-  if (found == 0 || LowerBound(f, shown) < best) {
-    s.trial_out.clear();
-    s.trial_shown = shown;
-    Term t = term;
-    Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
-    consider(t);
+
+  // Most of the screen to change: erase from the first changed row to the
+  // end of the screen (ED) in one colour, then paint. Every cell there that
+  // is not a blank is then written: that bounds the plan before trying it.
+  if (changed * 2 > v.rows) {
+    int n = FillCandidates(f, first_changed, v.rows, term.sgr, fills);
+    for (int k = 0; k < n; ++k) {
+      if (!v.EraseBelowOk(fills[k])) continue;
+      size_t must_write = 0;
+      for (int r = first_changed; r <= v.rows; ++r) {
+        const Cell* w = &want.At(r, 1);
+        for (int c = 0; c < v.cols; ++c) must_write += !IsBlank(w[c]) || w[c].attr != fills[k];
+      }
+      if (must_write >= best) continue;
+      start_trial(t);
+      Move(t, v, first_changed, 1, false, &s.trial_out);
+      Sgr(t, fills[k], &s.trial_out);
+      s.trial_out += "\x1b[J";
+      const std::uint64_t blank = BlankRowHash(v.cols, fills[k]);
+      for (int r = first_changed; r <= v.rows; ++r) {
+        for (int c = 1; c <= v.cols; ++c) s.trial_shown.At(r, c) = Cell{' ', fills[k]};
+        s.trial_hash[r] = blank;
+      }
+      paint_trial(t);
+    }
   }
+
+  // Painting only.
+  start_trial(t);
+  paint_trial(t);
+
   shown.cells.swap(s.best_shown.cells);
   term = best_term;
 }
@@ -855,8 +949,8 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
       flush.can_restore = term.row == flush.cursor_row && term.col == flush.cursor_col;
     }
     const Term start = term;
-    Scratch scratch{best_shown_, trial_shown_, best_out_, trial_out_,
-                    alt_out_,    shown_hash_,  want_hash_};
+    Scratch scratch{best_shown_, trial_shown_, best_out_,  trial_out_,
+                    alt_out_,    shown_hash_,  want_hash_, trial_hash_};
     PlanFlush(flush, shown_, term, scratch);
     // The cursor goes back where it was: saving and restoring it (DECSC,
     // DECRC; the colours come back with it) may beat moving it.

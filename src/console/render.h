@@ -50,7 +50,7 @@ class Renderer {
   Grid want_;
   Grid trial_shown_, best_shown_;
   std::string trial_out_, best_out_, alt_out_;
-  std::vector<std::uint64_t> shown_hash_, want_hash_;
+  std::vector<std::uint64_t> shown_hash_, want_hash_, trial_hash_;
 };
 
 }  // namespace q7t
