@@ -236,7 +236,9 @@ TEST_P(RandomSequence, EmulatorShowsTheModelAfterEveryFlush) {
   }
   // The scrolling and sideways paths were taken (a wider window has none).
   EXPECT_GT(scrolled, 20);
-  if (tc.term_cols <= 80) EXPECT_GT(sideways, 20);
+  if (tc.term_cols <= 80) {
+    EXPECT_GT(sideways, 20);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, RandomSequence,
@@ -247,6 +249,70 @@ INSTANTIATE_TEST_SUITE_P(Windows, RandomSequence,
                                            RandomCase{"OneRowShort", 24, 80, true},
                                            RandomCase{"OneColumnShort", 25, 79, true}),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// A viewer-like screen: blue frame, black text window showing a document
+// from line `top` and column `offset`, position on row 25.
+void ViewerGrid(Grid& g, const std::vector<std::string>& doc, int top, int offset) {
+  for (int r = 1; r <= 25; ++r) {
+    for (int c = 1; c <= 80; ++c) {
+      bool text = r >= 2 && r <= 24 && c >= 3 && c <= 78;
+      g.At(r, c) = {' ', text ? kText : kFrame};
+    }
+  }
+  for (int i = 0; i < 23 && top + i < static_cast<int>(doc.size()); ++i) {
+    const std::string& line = doc[top + i];
+    for (int c = 0; c < 76 && offset + c < static_cast<int>(line.size()); ++c) {
+      g.At(2 + i, 3 + c).ch = static_cast<std::uint8_t>(line[offset + c]);
+    }
+  }
+  std::string status = "L:" + std::to_string(1000 + top).substr(0, 4);
+  for (size_t i = 0; i < status.size(); ++i) g.At(25, 66 + static_cast<int>(i)).ch = status[i];
+  g.cursor_row = 24;
+  g.cursor_col = 79;
+}
+
+TEST(Render, ViewerKeysShowRightInEveryWindow) {
+  std::mt19937 rng(7);
+  std::vector<std::string> doc;
+  for (int i = 0; i < 120; ++i) {
+    std::string line(20 + rng() % 101, ' ');
+    for (char& ch : line) ch = rng() % 6 ? static_cast<char>('a' + rng() % 26) : ' ';
+    if (i % 17 == 0) line[5] = static_cast<char>(0xB3);  // a glyph beyond ASCII
+    doc.push_back(line);
+  }
+  struct Key {
+    const char* name;
+    int dtop, offset;  // offset < 0: keep the current one
+  };
+  const Key keys[] = {{"Down", 1, -1},   {"Down", 1, -1}, {"Up", -1, -1},  {"Ctrl+Down", 4, -1},
+                      {"PgDn", 23, -1},  {"Right", 0, 1}, {"Right", 0, 2}, {"Left", 0, 1},
+                      {"End", 0, 44},    {"Down", 1, -1}, {"Home", 0, 0},  {"Ctrl+Up", -4, -1},
+                      {"PgUp", -23, -1}, {"Up", -1, -1}};
+  const RandomCase windows[] = {{"exact", 25, 80, true},
+                                {"ascii", 25, 80, false},
+                                {"short", 24, 80, true},
+                                {"narrow", 25, 70, true},
+                                {"large", 30, 90, true}};
+  for (const RandomCase& w : windows) {
+    Grid g;
+    Renderer renderer({w.utf8, w.term_rows, w.term_cols});
+    VtermScreen term(w.term_rows, w.term_cols);
+    int top = 30, offset = 0;
+    std::string out;
+    for (int round = 0; round < 3; ++round) {
+      for (const Key& key : keys) {
+        top += key.dtop;
+        if (key.offset >= 0) offset = key.offset;
+        ViewerGrid(g, doc, top, offset);
+        out.clear();
+        renderer.Render(g, out);
+        term.Feed(out);
+        ASSERT_EQ(Mismatch(term, g, w.utf8), "") << w.name << " after " << key.name;
+        ASSERT_EQ(BadBytes(out, w.utf8), "") << w.name << " after " << key.name;
+      }
+    }
+  }
+}
 
 Grid MenuLikeGrid() {
   Grid g;
