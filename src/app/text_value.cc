@@ -1,5 +1,6 @@
 #include "app/text_value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -29,6 +30,30 @@ double RadixValue(std::string_view digits, int radix) {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
+}
+
+// A decimal number beyond the range of a double: infinity when its leading
+// digit stands at a power of ten above zero, else zero; with its sign.
+double OutOfRangeValue(const std::string& number) {
+  std::size_t e_at = number.find('e');
+  std::string mantissa = number.substr(0, e_at);
+  long long exponent = 0;
+  if (e_at != std::string::npos) {
+    for (std::size_t i = e_at + 1; i < number.size(); ++i) {
+      if (IsDigit(number[i]))
+        exponent = std::min<long long>(exponent * 10 + (number[i] - '0'), 1'000'000'000);
+    }
+    if (number.find("e-") != std::string::npos) exponent = -exponent;
+  }
+  std::size_t point = mantissa.find('.');
+  if (point == std::string::npos) point = mantissa.size();
+  std::size_t lead = mantissa.find_first_of("123456789");
+  if (lead == std::string::npos) return 0;
+  // The power of ten of the leading digit.
+  long long order = lead < point ? static_cast<long long>(point - lead - 1)
+                                 : -static_cast<long long>(lead - point);
+  double value = order + exponent >= 0 ? HUGE_VAL : 0.0;
+  return mantissa.front() == '-' ? -value : value;
 }
 
 // The longest leading decimal number of `text`, or 0.
@@ -61,13 +86,7 @@ double DecimalValue(std::string_view text) {
   if (*first == '+') ++first;  // from_chars takes no plus sign
   double value = 0;
   auto [ptr, ec] = std::from_chars(first, number.data() + number.size(), value);
-  if (ec == std::errc::result_out_of_range) {
-    // Too large gives infinity, too small gives zero, each with its sign.
-    bool negative = number.front() == '-';
-    bool huge = number.find("e-") == std::string::npos;
-    value = huge ? HUGE_VAL : 0.0;
-    if (negative) value = -value;
-  }
+  if (ec == std::errc::result_out_of_range) value = OutOfRangeValue(number);
   return value;
 }
 

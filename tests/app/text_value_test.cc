@@ -56,6 +56,10 @@ TEST(TextValue, OutOfRangeExponents) {
   EXPECT_TRUE(std::isinf(TextValue("1e999")));
   EXPECT_LT(TextValue("-1e999"), 0);
   EXPECT_EQ(TextValue("1e-999"), 0);
+  // Out of range by the digits alone, not by the exponent's sign.
+  EXPECT_EQ(TextValue("0." + std::string(400, '0') + "1"), 0);
+  EXPECT_TRUE(std::isinf(TextValue("1" + std::string(400, '0') + "e-5")));
+  EXPECT_EQ(TextValue("-0." + std::string(400, '0') + "1e5"), 0);
 }
 
 }  // namespace
