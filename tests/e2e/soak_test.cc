@@ -38,6 +38,14 @@ constexpr std::size_t kStreamSize = kBytesPerSecond * kSoakSeconds;
 constexpr auto kFeedPeriod = std::chrono::milliseconds(5);
 constexpr int kAnswerMs = 5000;  // a key's pass must be over within this
 constexpr long kRssGrowthKb = 2048;
+// AddressSanitizer keeps freed blocks aside (its quarantine) and records
+// every allocation's stack, so its memory grows with the work done: the
+// bound means something only in a plain build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kRssIsBounded = false;
+#else
+constexpr bool kRssIsBounded = true;
+#endif
 
 constexpr std::size_t kHeaderSize = 49;
 constexpr std::size_t kBufferSize = 8192;
@@ -314,7 +322,9 @@ TEST(Soak, SavesUnderASteadyLineAreGapFreeWindows) {
             << copies << " copies checked, VmRSS " << rss_first << " kB at the first save, "
             << rss_last << " kB at the last\n";
   ASSERT_GT(rss_first, 0);
-  EXPECT_LT(rss_last - rss_first, kRssGrowthKb);
+  if (kRssIsBounded) {
+    EXPECT_LT(rss_last - rss_first, kRssGrowthKb);
+  }
   EXPECT_GE(saves, 10) << "too few saves to prove anything";
 }
 
