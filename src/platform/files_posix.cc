@@ -58,13 +58,19 @@ bool ReplaceFile(const std::string& dir, const std::string& name, std::string_vi
                  std::string* err) {
   std::string folder = dir.empty() ? "." : dir;
   std::string target = folder + "/" + name;
-  std::string temp = folder + "/" + TempNameFor(name);
+  std::string temp;
   auto fail = [&](int e) {
     if (err) *err = target + ": " + Reason(e);
     return false;
   };
   // O_EXCL|O_NOFOLLOW: the temporary name is ours alone and never a planted link.
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  // A name that happens to be taken already gets another try.
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    temp = folder + "/" + TempNameFor(name);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) return fail(errno);
   bool ok = WriteAll(fd, bytes);
   int e = errno;
