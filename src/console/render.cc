@@ -20,7 +20,7 @@ constexpr int kFar = 1 << 20;  // a cost no real choice reaches
 
 // ---- Numbers and control sequences ----
 
-int Digits(int n) {
+inline int Digits(int n) {
   if (n < 10) return 1;
   if (n < 100) return 2;
   if (n < 1000) return 3;
@@ -36,7 +36,7 @@ void AppendNum(std::string& out, int n) {
 }
 
 // CSI n <final>, the parameter left out when it is 1, its default.
-int CsiNCost(int n) {
+inline int CsiNCost(int n) {
   return n == 1 ? 3 : 3 + Digits(n);
 }
 void AppendCsiN(std::string& out, int n, char final) {
@@ -112,6 +112,23 @@ bool IsBlank(const Cell& c) {
   return c.ch == ' ';
 }
 
+// A cell an erase (ECH, EL, ED, a scroll, DCH, ICH) left blank in colours
+// other than the terminal's own. Its background is theirs, but terminals
+// differ in its foreground (some take the colours in force, many their own
+// default), so it never counts as showing a wanted cell: it is written again.
+// Erased in the terminal's own colours, a cell is the same everywhere.
+constexpr Attr kErasedFlag = 0x200;
+
+Cell ErasedCell(Attr sgr) {
+  return {' ', sgr == kTermDefaultAttr ? sgr : static_cast<Attr>(sgr | kErasedFlag)};
+}
+
+// The background a cell shows: a PC colour number, or -1 for the terminal's own.
+int Background(Attr a) {
+  a &= static_cast<Attr>(~kErasedFlag);
+  return a == kTermDefaultAttr ? -1 : a >> 4;
+}
+
 // A cell's byte and colours as one number (its padding masked off), so that
 // loops over rows compare and hash whole cells and vectorise.
 static_assert(sizeof(Cell) == 4 && offsetof(Cell, ch) == 0 && offsetof(Cell, attr) == 2);
@@ -124,10 +141,42 @@ bool Same(const Cell& a, const Cell& b) {
   return Packed(a) == Packed(b);
 }
 
-bool RowsEqual(const Cell* a, const Cell* b, int cols) {
-  std::uint32_t diff = 0;
-  for (int c = 0; c < cols; ++c) diff |= Packed(a[c]) ^ Packed(b[c]);
-  return diff == 0;
+// Whether two rows hold the same cells: two at a time.
+bool RowsSame(const Cell* a, const Cell* b, int cols) {
+  std::uint64_t diff = 0;
+  int c = 0;
+  for (; c + 2 <= cols; c += 2) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + c, sizeof x);
+    std::memcpy(&y, b + c, sizeof y);
+    diff |= (x ^ y) & 0xFFFF00FFFFFF00FFull;
+  }
+  return diff == 0 && (c == cols || Same(a[c], b[c]));
+}
+
+// How many cells of a row differ that are not blanks where wanted (each
+// costs a byte at least); -1 when the rows are the same.
+int ChangedText(const Cell* shown, const Cell* want, int cols) {
+  // Eight cells at a time, in a loop of fixed length the compiler vectorises.
+  constexpr int kChunk = 8;
+  std::uint32_t changed = 0, text = 0;
+  int c = 0;
+  for (; c + kChunk <= cols; c += kChunk) {
+    std::uint32_t a[kChunk], b[kChunk];
+    std::memcpy(a, shown + c, sizeof a);
+    std::memcpy(b, want + c, sizeof b);
+    for (int i = 0; i < kChunk; ++i) {
+      const std::uint32_t diff = ((a[i] ^ b[i]) & 0xFFFF00FFu) != 0;
+      changed += diff;
+      text += diff & ((b[i] & 0xFFu) != ' ');
+    }
+  }
+  for (; c < cols; ++c) {
+    const std::uint32_t diff = Packed(shown[c]) != Packed(want[c]);
+    changed += diff;
+    text += diff & !IsBlank(want[c]);
+  }
+  return changed > 0 ? static_cast<int>(text) : -1;
 }
 
 // ---- Terminal state and the cost of changing it ----
@@ -163,8 +212,9 @@ int BgParam(Attr a) {
 }
 
 // SGR from `t` to `a`: one sequence, naming only the half that changes when
-// the other stays (both halves from the terminal's defaults).
-int Sgr(Term& t, Attr a, std::string* out) {
+// the other stays (both halves from the terminal's defaults). `t` follows
+// whether or not the bytes are wanted.
+inline int Sgr(Term& t, Attr a, std::string* out) {
   if (t.sgr_known && t.sgr == a) return 0;
   int cost;
   if (a == kTermDefaultAttr) {
@@ -186,14 +236,12 @@ int Sgr(Term& t, Attr a, std::string* out) {
       out->push_back('m');
     }
   }
-  if (out) {
-    t.sgr = a;
-    t.sgr_known = true;
-  }
+  t.sgr = a;
+  t.sgr_known = true;
   return cost;
 }
 
-int SgrCost(Attr from, Attr to) {
+inline int SgrCost(Attr from, Attr to) {
   Term t;
   t.sgr = from;
   t.sgr_known = true;
@@ -201,7 +249,7 @@ int SgrCost(Attr from, Attr to) {
 }
 
 // Up or down within a column: IND/RI for one row, CUD/CUU, or VPA.
-int Vert(int from, int to, std::string* out) {
+inline int Vert(int from, int to, std::string* out) {
   int d = to - from;
   if (d == 0) return 0;
   int rel = (d == 1 || d == -1) ? 2 : CsiNCost(d > 0 ? d : -d);
@@ -226,7 +274,7 @@ int Vert(int from, int to, std::string* out) {
 
 // Along a row from column `from` (0 = unknown): CR, CR + CUF, CHA, CUF,
 // CUB, or a few backspaces.
-int Horiz(int from, int to, std::string* out) {
+inline int Horiz(int from, int to, std::string* out) {
   if (from == to) return 0;
   enum { kCr, kCha, kCuf, kCub, kBs } kind = kCr;
   int best = to == 1 ? 1 : 1 + CsiNCost(to - 1);
@@ -265,7 +313,7 @@ int Horiz(int from, int to, std::string* out) {
   return best;
 }
 
-int CupCost(int r, int c) {
+inline int CupCost(int r, int c) {
   return 3 + (r > 1 ? Digits(r) : 0) + (c > 1 ? 1 + Digits(c) : 0);
 }
 void AppendCup(std::string& out, int r, int c) {
@@ -280,7 +328,8 @@ void AppendCup(std::string& out, int r, int c) {
 
 // The cursor to (r, c). With `text_next`, a character follows at once: from a
 // pending wrap at the end of the row above, that character lands there itself.
-int Move(Term& t, const View& v, int r, int c, bool text_next, std::string* out) {
+// `t` follows whether or not the bytes are wanted.
+inline int Move(Term& t, const View& v, int r, int c, bool text_next, std::string* out) {
   int cost = 0;
   if (t.row == r && t.col == c) {
     cost = 0;
@@ -308,30 +357,11 @@ int Move(Term& t, const View& v, int r, int c, bool text_next, std::string* out)
       }
     }
   }
-  if (out) {
-    t.row = r;
-    t.col = c;
-    t.wrap_pending = false;
-  }
+  t.row = r;
+  t.col = c;
+  t.wrap_pending = false;
   return cost;
 }
-
-// ---- Painting cells ----
-
-constexpr int kEraseLine = -1;
-
-// A piece of one row: columns [col, text_end) written, then optionally
-// `erase` columns (or the rest of the line) blanked without moving.
-struct Segment {
-  int row = 0;
-  int col = 0;
-  int text_end = 0;
-  int erase = 0;
-  Attr erase_attr = kTermDefaultAttr;
-  Attr FirstAttr(const Grid& want) const {
-    return text_end > col ? want.At(row, col).attr : erase_attr;
-  }
-};
 
 // What one flush works towards.
 struct Flush {
@@ -349,186 +379,21 @@ struct Flush {
   }
 };
 
-class Painter {
- public:
-  Painter(const Flush& flush, Grid& shown, Term& term, std::string& out, std::string& alt)
-      : f_(flush),
-        v_(flush.view),
-        glyphs_(*flush.glyphs),
-        want_(*flush.want),
-        shown_(shown),
-        term_(term),
-        out_(out),
-        alt_(alt) {}
-
-  // Brings every visible cell in line with the wanted grid: the segments in
-  // row order, or as the cheapest next one each time, whichever is shorter.
-  void PaintRows() {
-    segs_.clear();
-    for (int r = 1; r <= v_.rows; ++r) {
-      if (!RowsEqual(&shown_.At(r, 1), &want_.At(r, 1), v_.cols)) PlanRow(r);
-    }
-    const Term start = term_;
-    const size_t base = out_.size();
-    for (const Segment& s : segs_) Emit(s, term_, out_);
-    if (segs_.size() < 2) return;
-    Term greedy = start;
-    alt_.clear();
-    EmitCheapestFirst(greedy);
-    if (alt_.size() + f_.CursorCost(greedy) < out_.size() - base + f_.CursorCost(term_)) {
-      out_.resize(base);
-      out_ += alt_;
-      term_ = greedy;
-    }
-  }
-
- private:
-  const Cell& W(int r, int c) const { return want_.At(r, c); }
-  bool Differs(int r, int c) const {
-    return !Same(shown_.cells[(r - 1) * shown_.cols + c - 1],
-                 want_.cells[(r - 1) * want_.cols + c - 1]);
-  }
-
-  int TextCost(int r, int from, int to, Attr before, Attr after) const {
-    int cost = 0;
-    Attr a = before;
-    for (int c = from; c < to; ++c) {
-      cost += SgrCost(a, W(r, c).attr) + static_cast<int>(glyphs_.text[W(r, c).ch].size());
-      a = W(r, c).attr;
-    }
-    return cost + SgrCost(a, after);
-  }
-
-  bool BlankToEnd(int r, int from, Attr a) const {
-    for (int c = from; c <= v_.cols; ++c) {
-      if (!IsBlank(W(r, c)) || W(r, c).attr != a) return false;
-    }
-    return true;
-  }
-
-  void PlanRow(int r) {
-    int c = 1;
-    while (true) {
-      while (c <= v_.cols && !Differs(r, c)) ++c;
-      if (c > v_.cols) return;
-      int from = c, to = c;
-      // Grow the cluster over unchanged cells when rewriting them is
-      // cheaper than stepping over them.
-      while (true) {
-        while (to <= v_.cols && Differs(r, to)) ++to;
-        int next = to;
-        while (next <= v_.cols && !Differs(r, next)) ++next;
-        if (next > v_.cols) break;
-        Attr before = W(r, to - 1).attr, after = W(r, next).attr;
-        int rewrite = TextCost(r, to, next, before, after);
-        int skip = CsiNCost(next - to) + SgrCost(before, after);
-        if (rewrite > skip) break;
-        to = next;
-      }
-      AddCluster(r, from, to);
-      c = to;
-    }
-  }
-
-  // Columns [from, to) of row r to write, blank runs erased where cheaper.
-  void AddCluster(int r, int from, int to) {
-    int start = from;
-    for (int c = from; c < to;) {
-      if (!IsBlank(W(r, c))) {
-        ++c;
-        continue;
-      }
-      Attr a = W(r, c).attr;
-      int end = c;
-      while (end < to && IsBlank(W(r, end)) && W(r, end).attr == a) ++end;
-      int len = end - c;
-      bool tail = end == to;
-      bool line = tail && v_.EraseLineOk(a) && BlankToEnd(r, end, a);
-      int erase = line ? 3 : CsiNCost(len);
-      if (tail ? erase < len : erase + CsiNCost(len) < len) {
-        segs_.push_back({r, start, c, line ? kEraseLine : len, a});
-        start = end;
-      }
-      c = end;
-    }
-    if (start < to) segs_.push_back({r, start, to, 0, kTermDefaultAttr});
-  }
-
-  // Next, always the segment cheapest to reach (cursor motion and colour
-  // change): among the first few left in row order, and those that need no
-  // colour change.
-  void EmitCheapestFirst(Term& t) {
-    constexpr int kLookAhead = 6, kSameColour = 16;
-    left_.resize(segs_.size());
-    for (size_t i = 0; i < segs_.size(); ++i) left_[i] = static_cast<int>(i);
-    while (!left_.empty()) {
-      size_t best = 0;
-      int best_cost = kFar, same_colour = 0;
-      for (size_t j = 0; j < left_.size() && best_cost > 0; ++j) {
-        const Segment& s = segs_[left_[j]];
-        Attr first = s.FirstAttr(want_);
-        bool same = t.sgr_known && t.sgr == first;
-        if (j >= kLookAhead && !(same && same_colour++ < kSameColour)) continue;
-        int cost = Move(t, v_, s.row, s.col, s.text_end > s.col, nullptr) + Sgr(t, first, nullptr);
-        if (cost < best_cost) best_cost = cost, best = j;
-      }
-      Emit(segs_[left_[best]], t, alt_);
-      left_.erase(left_.begin() + static_cast<std::ptrdiff_t>(best));
-    }
-  }
-
-  void Emit(const Segment& s, Term& t, std::string& out) const {
-    Move(t, v_, s.row, s.col, s.text_end > s.col, &out);
-    const Cell* want = &want_.At(s.row, 1);
-    Cell* shown = &shown_.At(s.row, 1);
-    for (int c = s.col - 1; c < s.text_end - 1; ++c) {
-      const Cell& w = want[c];
-      if (w.attr != t.sgr || !t.sgr_known) Sgr(t, w.attr, &out);
-      std::string_view glyph = glyphs_.text[w.ch];
-      if (glyph.size() == 1) {
-        out.push_back(glyph[0]);
-      } else {
-        out.append(glyph);
-      }
-      shown[c] = w;
-    }
-    if (s.text_end > s.col) {
-      if (s.text_end - 1 == v_.term_cols) {
-        t.col = 0;
-        t.wrap_pending = true;
-      } else {
-        t.col = s.text_end;
-      }
-    }
-    if (s.erase != 0) {
-      Sgr(t, s.erase_attr, &out);
-      int end = s.erase == kEraseLine ? v_.cols + 1 : s.text_end + s.erase;
-      if (s.erase == kEraseLine) {
-        out += "\x1b[K";
-      } else {
-        AppendCsiN(out, s.erase, 'X');
-      }
-      for (int c = s.text_end; c < end; ++c) shown_.At(s.row, c) = Cell{' ', s.erase_attr};
-    }
-  }
-
-  const Flush& f_;
-  const View& v_;
-  const GlyphTable& glyphs_;
-  const Grid& want_;
-  Grid& shown_;
-  Term& term_;
-  std::string& out_;
-  std::string& alt_;
-  std::vector<Segment> segs_;
-  std::vector<int> left_;
+// The kinds of piece a row is written with.
+enum PieceKind : std::uint8_t {
+  kText,        // the cells' bytes
+  kRepeat,      // a blank, then REP repeating it over the rest of the run
+  kRepeatOver,  // the same, after ECH over the cells that show a character
+  kErase,       // ECH: blanks in the terminal's own colours
+  kEraseToEnd,  // EL: the same to the end of the line
 };
 
 // ---- Rows that moved ----
 
 // A row's fingerprint: two sums of the cells weighted by their column, which
-// the compiler vectorises. A collision only costs bytes, never the picture:
-// every plan is checked cell by cell when painted.
+// the compiler vectorises. It only guides the search for rows that moved: a
+// collision costs bytes, never the picture, as every plan is compared cell
+// by cell.
 std::uint64_t HashCells(const Cell* row, int cols) {
   std::uint32_t a = 0, b = 0;
   for (int c = 0; c < cols; ++c) {
@@ -538,18 +403,6 @@ std::uint64_t HashCells(const Cell* row, int cols) {
     b += (v ^ k) * 0x2545F491u;
   }
   return static_cast<std::uint64_t>(a) << 32 | b;
-}
-
-std::uint64_t RowHash(const Grid& g, int r, int cols) {
-  return HashCells(&g.At(r, 1), cols);
-}
-
-// The fingerprint of a row of blanks in colours `a`.
-std::uint64_t BlankRowHash(int cols, Attr a) {
-  Cell row[256];
-  cols = std::min(cols, 256);
-  std::fill(row, row + cols, Cell{' ', a});
-  return HashCells(row, cols);
 }
 
 // Rows [top, bottom] scrolled up by `by` rows (down when negative).
@@ -594,10 +447,10 @@ int FindRowShifts(const View& v, const std::vector<std::uint64_t>& shown,
   return found;
 }
 
-// Scrolls the band inside a scroll region (reset at once: the next flush
-// finds the terminal clean); the rows left free take `fill`'s colours.
-void ScrollRows(const View& v, const RowShift& s, Attr fill, Grid& shown, Term& t,
-                std::string& out) {
+// Scrolls the band inside a scroll region, reset at once (the next flush
+// finds the terminal clean; setting or resetting the region homes the
+// cursor). The rows left free are erased in `fill`.
+void ScrollRows(const View& v, const RowShift& s, Attr fill, Term& t, std::string& out) {
   Sgr(t, fill, &out);
   const bool whole = s.top == 1 && s.bottom == v.term_rows;
   if (!whole) {
@@ -609,26 +462,12 @@ void ScrollRows(const View& v, const RowShift& s, Attr fill, Grid& shown, Term& 
   }
   AppendCsiN(out, s.by > 0 ? s.by : -s.by, s.by > 0 ? 'S' : 'T');
   if (!whole) {
-    out += "\x1b[r";  // also homes the cursor
-    t.row = 0;
+    out += "\x1b[r";
+    t.row = t.col = 1;
+  } else if (t.wrap_pending) {
+    t.col = 0;
   }
-  t.col = t.wrap_pending ? 0 : t.col;
-  if (!whole) t.col = 0;
   t.wrap_pending = false;
-  const Cell blank{' ', fill};
-  if (s.by > 0) {
-    for (int r = s.top; r <= s.bottom; ++r) {
-      for (int c = 1; c <= v.cols; ++c) {
-        shown.At(r, c) = r + s.by <= s.bottom ? shown.At(r + s.by, c) : blank;
-      }
-    }
-  } else {
-    for (int r = s.bottom; r >= s.top; --r) {
-      for (int c = 1; c <= v.cols; ++c) {
-        shown.At(r, c) = r + s.by >= s.top ? shown.At(r + s.by, c) : blank;
-      }
-    }
-  }
 }
 
 // ---- Rows whose content moved sideways ----
@@ -639,258 +478,618 @@ struct ColShift {
   int row = 0, col = 0, by = 0;
 };
 
-// Applies a shift to a row of `shown`, as the terminal does: the columns
-// left free at the line's end (DCH) or at `col` (ICH) take `fill`.
-void ShiftRowCells(const View& v, const ColShift& s, Attr fill, Cell* row) {
-  const Cell blank{' ', fill};
+// Applies a shift to a row as the terminal does: the columns left free at the
+// line's end (DCH) or at `col` (ICH) are erased in `fill`.
+void ShiftRowCells(int cols, const ColShift& s, Attr fill, Cell* row) {
+  const Cell blank = ErasedCell(fill);
   if (s.by > 0) {
-    for (int c = s.col; c <= v.cols; ++c)
-      row[c - 1] = c + s.by <= v.cols ? row[c - 1 + s.by] : blank;
+    for (int c = s.col; c <= cols; ++c) row[c - 1] = c + s.by <= cols ? row[c - 1 + s.by] : blank;
   } else {
-    for (int c = v.cols; c >= s.col; --c)
-      row[c - 1] = c + s.by >= s.col ? row[c - 1 + s.by] : blank;
+    for (int c = cols; c >= s.col; --c) row[c - 1] = c + s.by >= s.col ? row[c - 1 + s.by] : blank;
   }
 }
 
-int FirstDiff(const View& v, const Cell* shown, const Cell* want) {
-  for (int c = 1; c <= v.cols; ++c) {
-    if (!(shown[c - 1] == want[c - 1])) return c;
+int FirstDiff(int cols, const Cell* shown, const Cell* want) {
+  for (int c = 1; c <= cols; ++c) {
+    if (!Same(shown[c - 1], want[c - 1])) return c;
   }
   return 0;
 }
 
 // The distance most changed rows moved sideways by: where a stretch of
 // wanted text from a row's first change is found elsewhere on the row the
-// terminal shows. 0 when no distance has two rows for it.
-int FindColumnShift(const View& v, const Grid& shown, const Grid& want) {
-  constexpr int kProbe = 6;
-  std::vector<int> votes(2 * v.cols + 1, 0);
-  int best = 0, best_votes = 1;
+// terminal shows. 0 when no distance has two rows for it, or none has yet
+// after the first few rows probed (where rows moved, most did).
+int FindColumnShift(const View& v, const Grid& shown, const Grid& want, std::vector<int>& votes) {
+  constexpr int kProbe = 6, kRowsForAVote = 6;
+  votes.assign(2 * v.cols + 1, 0);
+  int best = 0, best_votes = 1, probed = 0;
   for (int r = 1; r <= v.rows; ++r) {
+    if (probed >= kRowsForAVote && best == 0) break;
     const Cell* s = &shown.At(r, 1);
     const Cell* w = &want.At(r, 1);
-    int first = FirstDiff(v, s, w);
+    int first = FirstDiff(v.cols, s, w);
     if (first == 0) continue;
     int last = v.cols;
-    while (s[last - 1] == w[last - 1]) --last;
+    while (Same(s[last - 1], w[last - 1])) --last;
     // Probes at the first change and further on: text moved right leaves
     // new text at the start of the change.
     const int span = last - first;
-    for (int p : {first, first + span / 2, first + span * 3 / 4}) {
+    for (int p : {first, first + span / 2}) {
       while (p <= v.cols && IsBlank(w[p - 1])) ++p;
       if (p + kProbe - 1 > v.cols) continue;
+      probed += p == first;
+      const std::uint32_t head = Packed(w[p - 1]);
       for (int q = 1; q + kProbe - 1 <= v.cols; ++q) {
-        if (q == p || !std::equal(w + p - 1, w + p - 1 + kProbe, s + q - 1)) continue;
+        if (Packed(s[q - 1]) != head || q == p ||
+            !std::equal(w + p, w + p - 1 + kProbe, s + q, Same)) {
+          continue;
+        }
         int k = q - p;
         if (++votes[k + v.cols] > best_votes) best_votes = votes[k + v.cols], best = k;
       }
     }
+    // Enough rows agree.
+    if (best_votes >= 4) break;
   }
   return best;
 }
 
-// The rows worth shifting by `by`: those where the shift puts right more
-// cells than the sequence costs.
-int PlanColumnShifts(const View& v, const Grid& shown, const Grid& want, int by, Attr fill,
-                     ColShift* ops) {
-  int n = 0;
-  Cell row[256];
-  if (v.cols > 256) return 0;
-  for (int r = 1; r <= v.rows; ++r) {
-    const Cell* s = &shown.At(r, 1);
+// Whether a cell of rows [top, bottom] wants the terminal's own colours.
+bool WantsDefault(const Grid& want, int top, int bottom, int cols) {
+  for (int r = top; r <= bottom; ++r) {
     const Cell* w = &want.At(r, 1);
-    int c0 = FirstDiff(v, s, w);
-    if (c0 == 0 || (by > 0 ? by : -by) > v.cols - c0) continue;
-    std::copy(s, s + v.cols, row);
-    ColShift op{r, c0, by};
-    ShiftRowCells(v, op, fill, row);
-    int gain = 0;
-    for (int c = c0 - 1; c < v.cols; ++c) gain += !(s[c] == w[c]) - !(row[c] == w[c]);
-    if (gain > 8) ops[n++] = op;
+    for (int c = 0; c < cols; ++c) {
+      if (w[c].attr == kTermDefaultAttr) return true;
+    }
   }
-  return n;
+  return false;
 }
 
-void ShiftColumns(const View& v, const ColShift* ops, int n, Attr fill, Grid& shown, Term& t,
-                  std::string& out) {
-  Sgr(t, fill, &out);
-  for (int i = 0; i < n; ++i) {
-    const ColShift& op = ops[i];
-    Move(t, v, op.row, op.col, false, &out);
-    AppendCsiN(out, op.by > 0 ? op.by : -op.by, op.by > 0 ? 'P' : '@');
-    ShiftRowCells(v, op, fill, &shown.At(op.row, 1));
-  }
-}
-
-// Space reused by every flush, so that a flush does not allocate.
-struct Scratch {
-  Grid& best_shown;
-  Grid& trial_shown;
-  std::string& best_out;
-  std::string& trial_out;
-  std::string& alt_out;
-  std::vector<std::uint64_t>& shown_hash;
-  std::vector<std::uint64_t>& want_hash;
-  std::vector<std::uint64_t>& trial_hash;
-};
-
-// The colours worth filling the rows a scroll frees with: the current one
-// (no SGR needed), and those of the cells wanted there, most common first.
-int FillCandidates(const Flush& f, int top, int bottom, Attr current, Attr* fills) {
+// The colours worth erasing with: the current ones (no SGR needed), and the
+// `most_common` ones of the cells wanted in rows [top, bottom]. Where an
+// erase also reaches window cells outside the grid, only the terminal's own.
+int FillCandidates(const View& v, const Grid& want, int top, int bottom, Attr current,
+                   int most_common, Attr* fills) {
   int n = 0;
   auto add = [&](Attr a) {
-    if (!f.view.EraseLineOk(a)) a = kTermDefaultAttr;
+    if (!v.EraseLineOk(a)) a = kTermDefaultAttr;
     for (int i = 0; i < n; ++i) {
       if (fills[i] == a) return;
     }
     fills[n++] = a;
   };
   add(current);
+  // Counted by runs of one colour pair; the pairs met listed once each.
   int counts[257] = {};
+  Attr seen[257];
+  int distinct = 0;
   for (int r = top; r <= bottom; ++r) {
-    for (int c = 1; c <= f.view.cols; ++c) ++counts[f.want->At(r, c).attr];
+    const Cell* w = &want.At(r, 1);
+    for (int c = 0; c < v.cols;) {
+      const Attr a = w[c].attr;
+      int end = c + 1;
+      while (end < v.cols && w[end].attr == a) ++end;
+      if (counts[a] == 0) seen[distinct++] = a;
+      counts[a] += end - c;
+      c = end;
+    }
   }
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 0; k < most_common; ++k) {
     int best = -1;
-    for (int a = 0; a < 257; ++a) {
-      if (counts[a] > 0 && (best < 0 || counts[a] > counts[best])) best = a;
+    for (int i = 0; i < distinct; ++i) {
+      if (counts[seen[i]] > 0 && (best < 0 || counts[seen[i]] > counts[seen[best]])) best = i;
     }
     if (best < 0) break;
-    add(static_cast<Attr>(best));
-    counts[best] = 0;
+    add(seen[best]);
+    counts[seen[best]] = 0;
   }
   return n;
 }
 
-// Tries the ways of bringing the terminal in line (painting only, or first
-// scrolling a band of rows) and keeps the shortest in best_out.
-void PlanFlush(const Flush& f, Grid& shown, Term& term, Scratch& s) {
-  const View& v = f.view;
-  const Grid& want = *f.want;
-  size_t best = static_cast<size_t>(-1);
-  Term best_term = term;
-  auto consider = [&](const Term& t) {
-    size_t total = s.trial_out.size() + f.CursorCost(t);
-    if (total >= best) return;
-    best = total;
-    s.trial_out.swap(s.best_out);
-    s.trial_shown.cells.swap(s.best_shown.cells);
-    best_term = t;
-  };
-  // At least one byte for each changed cell that is not a blank, on the rows
-  // whose fingerprint differs (a collision only weakens the bound).
-  auto bound = [&](const Grid& g) {
-    size_t n = 0;
-    for (int r = 1; r <= v.rows; ++r) {
-      if (s.trial_hash[r] == s.want_hash[r]) continue;
-      const Cell* a = &g.At(r, 1);
-      const Cell* w = &want.At(r, 1);
-      for (int c = 0; c < v.cols; ++c) n += !Same(a[c], w[c]) && !IsBlank(w[c]);
-    }
-    return n;
-  };
-  auto start_trial = [&](Term& t) {
-    s.trial_out.clear();
-    s.trial_shown = shown;
-    s.trial_hash = s.shown_hash;
-    t = term;
-  };
-  auto paint_trial = [&](Term& t) {
-    if (s.trial_out.size() + bound(s.trial_shown) >= best) return;
-    Painter(f, s.trial_shown, t, s.trial_out, s.alt_out).PaintRows();
-    consider(t);
-  };
+}  // namespace
 
-  s.shown_hash.resize(v.rows + 1);
-  s.want_hash.resize(v.rows + 1);
+// ---- Planning a flush ----
+
+// Tries the ways of bringing the terminal in line (painting only, or first
+// scrolling a band of rows, shifting rows sideways or erasing below) and
+// writes the shortest.
+//
+// Blanks in colours other than the terminal's own are always written as
+// characters: one blank and REP for a long run. A terminal without REP
+// still shows the run blank, in the right background: a run over cells
+// that show characters is erased first (ECH), and the cursor's column is
+// taken as unknown after REP, so the next motion does not rely on it.
+class FlushPlanner {
+ public:
+  using Piece = Renderer::Piece;
+
+  FlushPlanner(Renderer& r, const Flush& f)
+      : r_(r), f_(f), v_(f.view), glyphs_(*f.glyphs), want_(*f.want), shown_(r.shown_) {}
+
+  // Leaves the bytes in r_.best_out_ and the terminal's state after them in `term`.
+  void Plan(Term& term);
+
+ private:
+  const Cell* WantRow(int r) const { return &want_.At(r, 1); }
+
+  void TryPlan(const std::string& ops, const Term& after_ops);
+  void PlanRow(int r, const Cell* s, const Cell* w);
+  void AddCluster(int r, const Cell* s, const Cell* w, int from, int to);
+  bool BlankPiece(const Cell* s, const Cell* w, int p, int q, bool tail, Piece& piece) const;
+  void AddText(int r, const Cell* w, int from, int to, int body);
+  int TextCost(const Cell* w, int from, int to, Attr before, Attr after) const;
+  bool BlankToEnd(const Cell* w, int from, Attr a) const;
+
+  int Step(const Piece& p, Term& t, std::string* out) const;
+  int CostInOrder(Term t) const;
+  int CostCheapestFirst(Term t);
+
+  Renderer& r_;
+  const Flush& f_;
+  const View& v_;
+  const GlyphTable& glyphs_;
+  const Grid& want_;
+  const Grid& shown_;
+  std::vector<Piece>* pieces_ = nullptr;  // the plan being tried
+  // The two shortest plans so far (in row order), each with its bytes before
+  // painting, the terminal after them, its pieces, and the least it could
+  // cost in any order.
+  struct Kept {
+    std::string* ops;
+    std::vector<Piece>* pieces;
+    Term term;
+    int cost = kFar, floor = kFar;
+  };
+  Kept best_{&r_.best_out_, &r_.best_pieces_, {}};
+  Kept second_{&r_.second_out_, &r_.second_pieces_, {}};
+};
+
+// ---- Pieces of rows ----
+
+int FlushPlanner::TextCost(const Cell* w, int from, int to, Attr before, Attr after) const {
+  int cost = 0;
+  Attr a = before;
+  for (int c = from; c < to; ++c) {
+    cost += SgrCost(a, w[c].attr) + static_cast<int>(glyphs_.text[w[c].ch].size());
+    a = w[c].attr;
+  }
+  return cost + SgrCost(a, after);
+}
+
+bool FlushPlanner::BlankToEnd(const Cell* w, int from, Attr a) const {
+  for (int c = from; c < v_.cols; ++c) {
+    if (!IsBlank(w[c]) || w[c].attr != a) return false;
+  }
+  return true;
+}
+
+// The pieces for the cells of row r (w wanted, s shown; 0-based columns)
+// that differ, with unchanged cells between rewritten where that is cheaper
+// than stepping over them.
+void FlushPlanner::PlanRow(int r, const Cell* s, const Cell* w) {
+  const int n = v_.cols;
+  int c = 0;
+  while (true) {
+    while (c < n && Same(s[c], w[c])) ++c;
+    if (c >= n) return;
+    int from = c, to = c;
+    while (true) {
+      while (to < n && !Same(s[to], w[to])) ++to;
+      int next = to;
+      while (next < n && Same(s[next], w[next])) ++next;
+      if (next >= n) break;
+      Attr before = w[to - 1].attr, after = w[next].attr;
+      int skip = CsiNCost(next - to) + SgrCost(before, after);
+      // Each rewritten cell costs a byte at least.
+      if (next - to > skip || TextCost(w, to, next, before, after) > skip) break;
+      to = next;
+    }
+    AddCluster(r, s, w, from, to);
+    c = to;
+  }
+}
+
+// Columns [from, to) of row r, cut into pieces of one colour pair each, with
+// runs of blanks erased or repeated where that is shorter.
+void FlushPlanner::AddCluster(int r, const Cell* s, const Cell* w, int from, int to) {
+  int start = from;  // the first cell not yet in a piece
+  int body = 0;      // the bytes of cells [start, c)
+  for (int c = from; c < to;) {
+    const Cell& cell = w[c];
+    if (cell.attr != w[start].attr) {
+      AddText(r, w, start, c, body);
+      start = c;
+      body = 0;
+    }
+    if (!IsBlank(cell)) {
+      body += static_cast<int>(glyphs_.text[cell.ch].size());
+      ++c;
+      continue;
+    }
+    int q = c + 1;
+    while (q < to && IsBlank(w[q]) && w[q].attr == cell.attr) ++q;
+    // Shorter runs are never worth more than their blanks.
+    Piece piece;
+    if (q - c >= (cell.attr == kTermDefaultAttr ? 4 : 6) &&
+        BlankPiece(s, w, c, q, q == to, piece)) {
+      if (start < c) AddText(r, w, start, c, body);
+      piece.row = r;
+      pieces_->push_back(piece);
+      start = q;
+      body = 0;
+    } else {
+      body += q - c;
+    }
+    c = q;
+  }
+  if (start < to) AddText(r, w, start, to, body);
+}
+
+// Whether blanks [p, q) are shorter erased (the terminal's own colours) or
+// repeated (any other) than written; the piece for them if so. `tail`: the
+// last cells to write here, so no motion back into the row is due after.
+bool FlushPlanner::BlankPiece(const Cell* s, const Cell* w, int p, int q, bool tail,
+                              Piece& piece) const {
+  const int len = q - p;
+  const Attr a = w[p].attr;
+  piece.col = p + 1;
+  piece.end = q + 1;
+  piece.attr = a;
+  if (a == kTermDefaultAttr) {
+    const bool line = tail && BlankToEnd(w, q, a);
+    const int erase = line ? 3 : CsiNCost(len);
+    // Inside a stretch of text, the cursor must also step over the blanks.
+    if (tail ? erase >= len : erase + CsiNCost(len) >= len) return false;
+    piece.kind = line ? kEraseToEnd : kErase;
+    piece.body = erase;
+    return true;
+  }
+  if (len < 3) return false;
+  int guard = 0;
+  for (int c = q - 1; c >= p; --c) {
+    if (!IsBlank(s[c]) || Background(s[c].attr) != Background(a)) {
+      guard = c - p + 1;
+      break;
+    }
+  }
+  int body = 1 + CsiNCost(len - 1) + (guard > 0 ? CsiNCost(guard) : 0);
+  // After the repeat the column is not known: more of the row needs an
+  // absolute column.
+  int after = tail ? 0 : Horiz(0, q + 1, nullptr);
+  if (body + after >= len) return false;
+  piece.kind = guard > 0 ? kRepeatOver : kRepeat;
+  piece.guard = guard;
+  piece.body = body;
+  return true;
+}
+
+void FlushPlanner::AddText(int r, const Cell* w, int from, int to, int body) {
+  Piece piece;
+  piece.row = r;
+  piece.col = from + 1;
+  piece.end = to + 1;
+  piece.attr = w[from].attr;
+  piece.kind = kText;
+  piece.body = body;
+  pieces_->push_back(piece);
+}
+
+// ---- Writing pieces ----
+
+// One piece from terminal state `t`: its bytes (appended to `out` when given)
+// and the state after it.
+int FlushPlanner::Step(const Piece& p, Term& t, std::string* out) const {
+  const bool text_first = p.kind == kText || p.kind == kRepeat;
+  int cost = Move(t, v_, p.row, p.col, text_first, out) + Sgr(t, p.attr, out) + p.body;
+  if (out) {
+    const int len = p.end - p.col;
+    switch (p.kind) {
+      case kText: {
+        const Cell* w = &want_.At(p.row, p.col);
+        for (int c = 0; c < len; ++c) {
+          std::string_view glyph = glyphs_.text[w[c].ch];
+          if (glyph.size() == 1) {
+            out->push_back(glyph[0]);
+          } else {
+            out->append(glyph);
+          }
+        }
+        break;
+      }
+      case kRepeatOver:
+        AppendCsiN(*out, p.guard, 'X');
+        [[fallthrough]];
+      case kRepeat:
+        out->push_back(' ');
+        AppendCsiN(*out, len - 1, 'b');
+        break;
+      case kErase:
+        AppendCsiN(*out, len, 'X');
+        break;
+      case kEraseToEnd:
+        *out += "\x1b[K";
+        break;
+    }
+  }
+  if (p.kind == kText) {
+    if (p.end - 1 == v_.term_cols) {
+      t.col = 0;
+      t.wrap_pending = true;
+    } else {
+      t.col = p.end;
+    }
+  } else if (p.kind == kRepeat || p.kind == kRepeatOver) {
+    // Also where the repeat ended in the window's last column (a wrap is
+    // pending there, as after text): the next motion then sets the column
+    // absolutely (CR, CHA, CUP), which ends the pending wrap too.
+    t.col = 0;
+  }
+  return cost;
+}
+
+int FlushPlanner::CostInOrder(Term t) const {
+  int cost = 0;
+  for (const Piece& p : *pieces_) cost += Step(p, t, nullptr);
+  return cost + f_.CursorCost(t);
+}
+
+// Next, always the piece cheapest to reach (cursor motion and colour
+// change): among the first few left in row order, and those further on that
+// need no colour change. Leaves the order in r_.order_.
+int FlushPlanner::CostCheapestFirst(Term t) {
+  constexpr int kLookAhead = 6, kSameColour = 8, kScan = 32;
+  const std::vector<Piece>& pieces = *pieces_;
+  std::vector<int>& left = r_.left_;
+  std::vector<int>& order = r_.order_;
+  left.resize(pieces.size());
+  for (size_t i = 0; i < pieces.size(); ++i) left[i] = static_cast<int>(i);
+  order.clear();
+  int total = 0;
+  while (!left.empty()) {
+    size_t best = 0;
+    int best_cost = kFar, same_colour = 0;
+    const size_t scan = std::min<size_t>(left.size(), kScan);
+    for (size_t j = 0; j < scan && best_cost > 0; ++j) {
+      const Piece& p = pieces[left[j]];
+      bool same = t.sgr_known && t.sgr == p.attr;
+      if (j >= kLookAhead && !(same && same_colour++ < kSameColour)) continue;
+      Term probe = t;
+      int cost = Move(probe, v_, p.row, p.col, p.kind == kText || p.kind == kRepeat, nullptr) +
+                 Sgr(probe, p.attr, nullptr);
+      if (cost < best_cost) best_cost = cost, best = j;
+    }
+    total += Step(pieces[left[best]], t, nullptr);
+    order.push_back(left[best]);
+    left.erase(left.begin() + static_cast<std::ptrdiff_t>(best));
+  }
+  return total + f_.CursorCost(t);
+}
+
+// ---- Plans ----
+
+// A plan: `ops` (already leaving the terminal in `after_ops`), then painting
+// the rows, each as r_.rows_ says the terminal shows it then (r_.plan_text_:
+// its changed cells that are not blanks, -1 when it is right). Kept when
+// shorter in row order than the second best so far.
+void FlushPlanner::TryPlan(const std::string& ops, const Term& after_ops) {
+  // A lower bound first: a byte for each changed cell that is not a blank.
+  int bound = static_cast<int>(ops.size());
+  for (int r = 1; r <= v_.rows; ++r) bound += std::max(r_.plan_text_[r], 0);
+  if (bound >= second_.cost) return;
+
+  std::vector<Piece>& pieces = r_.trial_pieces_;
+  pieces.clear();
+  pieces_ = &pieces;
+  for (int r = 1; r <= v_.rows; ++r) {
+    if (r_.plan_text_[r] >= 0) PlanRow(r, r_.rows_[r], WantRow(r));
+  }
+  const int base = static_cast<int>(ops.size());
+  const int cost = base + CostInOrder(after_ops);
+  if (cost >= second_.cost) return;
+  int floor = base;
+  for (const Piece& p : pieces) floor += p.body;
+  if (cost < best_.cost) std::swap(best_, second_);
+  Kept& slot = cost < best_.cost ? best_ : second_;
+  *slot.ops = ops;
+  slot.pieces->swap(pieces);
+  slot.term = after_ops;
+  slot.cost = cost;
+  slot.floor = floor;
+}
+
+void FlushPlanner::Plan(Term& term) {
+  Renderer& r = r_;
+  const int rows = v_.rows, cols = v_.cols;
+  r.rows_.resize(rows + 1);
+  r.plan_text_.resize(rows + 1);
+  r.want_text_.assign(rows + 1, -1);
+  r.shown_hash_.resize(rows + 1);
+  r.want_hash_.resize(rows + 1);
+  r.erased_rows_.resize(3 * static_cast<size_t>(cols));
+  r.row_text_.resize(rows + 1);
+  // The terminal's rows are the last flush's wanted rows, whose fingerprints
+  // are kept, unless the screen was cleared since.
+  const bool hashed = r.hashed_rows_ == rows && r.hashed_cols_ == cols;
   int first_changed = 0, changed = 0;
-  for (int r = 1; r <= v.rows; ++r) {
-    s.shown_hash[r] = RowHash(shown, r, v.cols);
-    s.want_hash[r] = RowHash(want, r, v.cols);
-    if (s.shown_hash[r] != s.want_hash[r]) {
-      if (first_changed == 0) first_changed = r;
+  for (int row = 1; row <= rows; ++row) {
+    r.rows_[row] = &shown_.At(row, 1);
+    if (hashed && r.same_rows_[row]) {
+      // As at the last flush, which left the window showing it.
+      r.want_hash_[row] = r.shown_hash_[row];
+      r.row_text_[row] = -1;
+      continue;
+    }
+    if (!hashed) r.shown_hash_[row] = HashCells(&shown_.At(row, 1), cols);
+    r.want_hash_[row] = HashCells(WantRow(row), cols);
+    // Rows with different fingerprints differ; the others are compared.
+    r.row_text_[row] =
+        r.shown_hash_[row] == r.want_hash_[row] && RowsSame(&shown_.At(row, 1), WantRow(row), cols)
+            ? -1
+            : ChangedText(&shown_.At(row, 1), WantRow(row), cols);
+    if (r.row_text_[row] >= 0) {
+      if (first_changed == 0) first_changed = row;
       ++changed;
     }
   }
+  auto reset_rows = [&] {
+    for (int row = 1; row <= rows; ++row) {
+      r.rows_[row] = &shown_.At(row, 1);
+      r.plan_text_[row] = r.row_text_[row];
+    }
+  };
+  reset_rows();
+  // A row erased in fills[k]: the k-th of the erased rows.
+  auto erased_row = [&](int k, Attr fill) {
+    Cell* row = &r.erased_rows_[static_cast<size_t>(k) * cols];
+    std::fill(row, row + cols, ErasedCell(fill));
+    return row;
+  };
+  // Row `row` shown erased in `fill`: in colours other than the terminal's
+  // own every cell differs, so only the wanted characters count.
+  auto set_erased = [&](int row, const Cell* blank, Attr fill) {
+    r.rows_[row] = blank;
+    if (fill != kTermDefaultAttr) {
+      if (r.want_text_[row] < 0) {
+        const Cell* w = WantRow(row);
+        r.want_text_[row] = static_cast<int>(
+            std::count_if(w, w + cols, [](const Cell& cell) { return !IsBlank(cell); }));
+      }
+      r.plan_text_[row] = r.want_text_[row];
+    } else {
+      r.plan_text_[row] = ChangedText(blank, WantRow(row), cols);
+    }
+  };
+  std::string& ops = r.trial_out_;
   Term t;
   Attr fills[3];
 
   // A band of rows moved up or down: scroll it, then paint.
   RowShift shifts[2];
-  const int found = FindRowShifts(v, s.shown_hash, s.want_hash, shifts, 2);
+  const int found = changed > 0 ? FindRowShifts(v_, r.shown_hash_, r.want_hash_, shifts, 2) : 0;
   for (int i = 0; i < found; ++i) {
     const RowShift& shift = shifts[i];
-    int free_top = shift.by > 0 ? shift.bottom - shift.by + 1 : shift.top;
-    int free_bottom = shift.by > 0 ? shift.bottom : shift.top - shift.by - 1;
-    int n = FillCandidates(f, free_top, free_bottom, term.sgr, fills);
-    for (int k = 0; k < n; ++k) {
-      start_trial(t);
-      ScrollRows(v, shift, fills[k], s.trial_shown, t, s.trial_out);
-      const std::uint64_t blank = BlankRowHash(v.cols, fills[k]);
-      for (int r = shift.top; r <= shift.bottom; ++r) {
-        int src = r + shift.by;
-        s.trial_hash[r] = src >= shift.top && src <= shift.bottom ? s.shown_hash[src] : blank;
-      }
-      paint_trial(t);
+    const int free_top = shift.by > 0 ? shift.bottom - shift.by + 1 : shift.top;
+    const int free_bottom = shift.by > 0 ? shift.bottom : shift.top - shift.by - 1;
+    const int n = FillCandidates(v_, want_, free_top, free_bottom, term.sgr, 2, fills);
+    for (int row = shift.top; row <= shift.bottom; ++row) {
+      const int src = row + shift.by;
+      if (src < shift.top || src > shift.bottom) continue;
+      r.rows_[row] = &shown_.At(src, 1);
+      // Rows whose fingerprints differ differ (their characters are not
+      // counted: the bound is only weaker); the others are compared.
+      r.plan_text_[row] = r.shown_hash_[src] == r.want_hash_[row]
+                              ? ChangedText(r.rows_[row], WantRow(row), cols)
+                              : 0;
     }
+    for (int k = 0; k < n; ++k) {
+      ops.clear();
+      t = term;
+      ScrollRows(v_, shift, fills[k], t, ops);
+      const Cell* blank = erased_row(k, fills[k]);
+      for (int row = free_top; row <= free_bottom; ++row) set_erased(row, blank, fills[k]);
+      TryPlan(ops, t);
+    }
+    reset_rows();
   }
 
   // Rows moved sideways: DCH/ICH, then paint. These drag window cells
   // outside the grid along, so only where the grid reaches the window's
-  // right edge; not worth a search when scrolling left little to do.
-  const bool cheap_already = best <= static_cast<size_t>(8 * changed);
-  const int by =
-      v.term_cols <= v.cols && changed > 1 && !cheap_already ? FindColumnShift(v, shown, want) : 0;
-  if (by != 0) {
-    int n = FillCandidates(f, 1, v.rows, term.sgr, fills);
+  // right edge; not worth a search when what was found leaves little to do.
+  const bool cheap_already = best_.cost <= 8 * changed;
+  const int by = v_.term_cols <= cols && changed > 1 && !cheap_already
+                     ? FindColumnShift(v_, shown_, want_, r.votes_)
+                     : 0;
+  if (by != 0 && (by > 0 ? by : -by) < cols) {
+    r.shifted_rows_.resize(static_cast<size_t>(rows) * cols);
+    const int n = FillCandidates(v_, want_, 1, rows, term.sgr, 1, fills);
     for (int k = 0; k < n; ++k) {
-      ColShift ops[256];
-      int count = PlanColumnShifts(v, shown, want, by, fills[k], ops);
-      if (count == 0) continue;
-      start_trial(t);
-      ShiftColumns(v, ops, count, fills[k], s.trial_shown, t, s.trial_out);
-      for (int i = 0; i < count; ++i) {
-        s.trial_hash[ops[i].row] = RowHash(s.trial_shown, ops[i].row, v.cols);
+      ops.clear();
+      t = term;
+      Sgr(t, fills[k], &ops);
+      int shifted = 0;
+      for (int row = 1; row <= rows; ++row) {
+        const Cell* s = &shown_.At(row, 1);
+        const Cell* w = WantRow(row);
+        const int c0 = FirstDiff(cols, s, w);
+        if (c0 == 0 || (by > 0 ? by : -by) > cols - c0) continue;
+        Cell* moved = &r.shifted_rows_[static_cast<size_t>(row - 1) * cols];
+        std::copy(s, s + cols, moved);
+        const ColShift op{row, c0, by};
+        ShiftRowCells(cols, op, fills[k], moved);
+        // Worth it where it puts right more cells than the sequence costs.
+        int gain = 0;
+        for (int c = c0 - 1; c < cols; ++c) gain += !Same(s[c], w[c]) - !Same(moved[c], w[c]);
+        if (gain <= 8) continue;
+        Move(t, v_, row, c0, false, &ops);
+        AppendCsiN(ops, by > 0 ? by : -by, by > 0 ? 'P' : '@');
+        r.rows_[row] = moved;
+        r.plan_text_[row] = ChangedText(moved, w, cols);
+        ++shifted;
       }
-      paint_trial(t);
+      if (shifted > 0) TryPlan(ops, t);
+      reset_rows();
     }
   }
 
   // Most of the screen to change: erase from the first changed row to the
-  // end of the screen (ED) in one colour, then paint. Every cell there that
-  // is not a blank is then written: that bounds the plan before trying it.
-  if (changed * 2 > v.rows) {
-    int n = FillCandidates(f, first_changed, v.rows, term.sgr, fills);
+  // end of the screen (ED), then paint. Only the terminal's own colours are
+  // erased exactly; in others every cell is written after, so the colours
+  // wanted most, whose background spares blanked runs a second erase.
+  // It writes every character wanted there: at least the changed ones.
+  int changed_text = 0;
+  for (int row = first_changed; row <= rows && first_changed > 0; ++row) {
+    changed_text += std::max(r.row_text_[row], 0);
+  }
+  if (changed * 2 > rows && changed_text < second_.cost) {
+    int n = FillCandidates(v_, want_, first_changed, rows, term.sgr, 1, fills);
+    fills[0] = fills[n > 1 ? 1 : 0];
+    n = 1;
+    if (fills[0] != kTermDefaultAttr && WantsDefault(want_, first_changed, rows, cols)) {
+      fills[n++] = kTermDefaultAttr;
+    }
     for (int k = 0; k < n; ++k) {
-      if (!v.EraseBelowOk(fills[k])) continue;
-      size_t must_write = 0;
-      for (int r = first_changed; r <= v.rows; ++r) {
-        const Cell* w = &want.At(r, 1);
-        for (int c = 0; c < v.cols; ++c) must_write += !IsBlank(w[c]) || w[c].attr != fills[k];
-      }
-      if (must_write >= best) continue;
-      start_trial(t);
-      Move(t, v, first_changed, 1, false, &s.trial_out);
-      Sgr(t, fills[k], &s.trial_out);
-      s.trial_out += "\x1b[J";
-      const std::uint64_t blank = BlankRowHash(v.cols, fills[k]);
-      for (int r = first_changed; r <= v.rows; ++r) {
-        for (int c = 1; c <= v.cols; ++c) s.trial_shown.At(r, c) = Cell{' ', fills[k]};
-        s.trial_hash[r] = blank;
-      }
-      paint_trial(t);
+      if (!v_.EraseBelowOk(fills[k])) continue;
+      ops.clear();
+      t = term;
+      Move(t, v_, first_changed, 1, false, &ops);
+      Sgr(t, fills[k], &ops);
+      ops += "\x1b[J";
+      const Cell* blank = erased_row(k, fills[k]);
+      for (int row = first_changed; row <= rows; ++row) set_erased(row, blank, fills[k]);
+      TryPlan(ops, t);
+      reset_rows();
     }
   }
 
-  // Painting only.
-  start_trial(t);
-  paint_trial(t);
+  // Painting only: tried last, where the bound can cut it off.
+  ops.clear();
+  TryPlan(ops, term);
 
-  shown.cells.swap(s.best_shown.cells);
-  term = best_term;
+  // The other order where it may win. It saves motion and colours only,
+  // rarely more than half of them (what row order spends beyond the floor).
+  Kept* winner = &best_;
+  int winner_cost = best_.cost;
+  bool cheapest_first = false;
+  for (Kept* kept : {&best_, &second_}) {
+    pieces_ = kept->pieces;
+    if (kept->pieces->size() < 2 || (kept->cost + kept->floor) / 2 >= winner_cost) continue;
+    const int cost = static_cast<int>(kept->ops->size()) + CostCheapestFirst(kept->term);
+    if (cost < winner_cost) {
+      winner = kept, winner_cost = cost, cheapest_first = true;
+      r.best_order_.swap(r.order_);
+    }
+  }
+  // The winner's bytes, then its pieces in their order.
+  if (winner->ops != &r.best_out_) r.best_out_.swap(*winner->ops);
+  term = winner->term;
+  const std::vector<Piece>& pieces = *winner->pieces;
+  if (!cheapest_first) {
+    for (const Piece& p : pieces) Step(p, term, &r.best_out_);
+  } else {
+    for (int i : r.best_order_) Step(pieces[i], term, &r.best_out_);
+  }
 }
-
-}  // namespace
 
 void Renderer::SetCaps(const TermCaps& caps) {
   caps_ = caps;
@@ -914,6 +1113,8 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
     shown_.rows = wanted.rows;
     shown_.cols = wanted.cols;
     shown_.cells.assign(wanted.cells.size(), Cell{' ', kTermDefaultAttr});
+    hashed_rows_ = hashed_cols_ = 0;
+    last_wanted_valid_ = false;
     term_row_ = term_col_ = 1;
     wrap_pending_ = false;
     sgr_ = kTermDefaultAttr;
@@ -922,12 +1123,27 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
     valid_ = true;
   }
 
+  // Each row in its displayed form; a row as at the last flush is that
+  // already.
   want_.rows = wanted.rows;
   want_.cols = wanted.cols;
   want_.cells.resize(wanted.cells.size());
-  for (size_t i = 0; i < wanted.cells.size(); ++i) {
-    want_.cells[i] = Cell{glyphs.canon[wanted.cells[i].ch], NormalAttr(wanted.cells[i].attr)};
+  last_wanted_.resize(wanted.cells.size());
+  same_rows_.assign(static_cast<size_t>(wanted.rows) + 1, 0);
+  const int cols = wanted.cols;
+  for (int r = 1; r <= wanted.rows; ++r) {
+    const size_t at = static_cast<size_t>(r - 1) * cols;
+    const Cell* raw = &wanted.cells[at];
+    if (last_wanted_valid_ && RowsSame(raw, &last_wanted_[at], cols)) {
+      same_rows_[r] = 1;
+      continue;
+    }
+    std::copy_n(raw, cols, &last_wanted_[at]);
+    for (int c = 0; c < cols; ++c) {
+      want_.cells[at + c] = Cell{glyphs.canon[raw[c].ch], NormalAttr(raw[c].attr)};
+    }
   }
+  last_wanted_valid_ = true;
 
   View view;
   view.term_rows = std::max(caps_.rows, 0);
@@ -949,13 +1165,20 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
       flush.can_restore = term.row == flush.cursor_row && term.col == flush.cursor_col;
     }
     const Term start = term;
-    Scratch scratch{best_shown_, trial_shown_, best_out_,  trial_out_,
-                    alt_out_,    shown_hash_,  want_hash_, trial_hash_};
-    PlanFlush(flush, shown_, term, scratch);
+    best_out_.clear();
+    FlushPlanner(*this, flush).Plan(term);
+    // What the window shows of the grid is now the grid.
+    for (int r = 1; r <= view.rows; ++r) {
+      std::copy_n(&want_.At(r, 1), view.cols, &shown_.At(r, 1));
+    }
+    shown_hash_.swap(want_hash_);
+    hashed_rows_ = view.rows;
+    hashed_cols_ = view.cols;
     // The cursor goes back where it was: saving and restoring it (DECSC,
     // DECRC; the colours come back with it) may beat moving it.
+    Term probe = term;
     if (show && flush.can_restore && !best_out_.empty() &&
-        Move(term, view, flush.cursor_row, flush.cursor_col, false, nullptr) > 4) {
+        Move(probe, view, flush.cursor_row, flush.cursor_col, false, nullptr) > 4) {
       out +=
           "\x1b"
           "7";

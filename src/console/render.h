@@ -3,8 +3,10 @@
 // grid, writing only what changed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/grid.h"
 
@@ -36,6 +38,18 @@ class Renderer {
   static std::string_view RestoreSequence();
 
  private:
+  friend class FlushPlanner;  // render.cc: plans and writes one flush
+
+  // One run of cells of one row that a flush writes or erases, in one
+  // colour pair (the kinds are in render.cc).
+  struct Piece {
+    int row = 0, col = 0, end = 0;  // columns [col, end)
+    int guard = 0;                  // cells blanked before a repeat
+    int body = 0;                   // its bytes, without motion and colours
+    Attr attr = kTermDefaultAttr;
+    std::uint8_t kind = 0;
+  };
+
   TermCaps caps_;
   bool valid_ = false;
   Grid shown_;  // what the terminal shows, each byte in its displayed form
@@ -46,11 +60,26 @@ class Renderer {
   bool wrap_pending_ = false;        // the last window column was written (col unknown)
   bool cursor_shown_ = true;
   bool cursor_shown_known_ = false;
-  // Scratch space reused by every flush, so that a flush does not allocate.
+  // Scratch space reused by every flush, so that a flush does not allocate
+  // once the sizes have been seen.
   Grid want_;
-  Grid trial_shown_, best_shown_;
-  std::string trial_out_, best_out_, alt_out_;
-  std::vector<std::uint64_t> shown_hash_, want_hash_, trial_hash_;
+  // The grid of the last flush as given, and the rows the same since.
+  std::vector<Cell> last_wanted_;
+  bool last_wanted_valid_ = false;
+  std::vector<std::uint8_t> same_rows_;
+  std::vector<const Cell*> rows_;   // each row as the terminal shows it under a plan
+  std::vector<Cell> erased_rows_;   // rows an erase leaves, one per colour tried
+  std::vector<Cell> shifted_rows_;  // rows after a sideways shift
+  std::vector<Piece> trial_pieces_, best_pieces_, second_pieces_;
+  std::vector<int> order_, best_order_, left_, votes_;
+  std::string trial_out_, best_out_, second_out_;
+  // Fingerprints of the rows shown (valid for hashed_rows_ x hashed_cols_)
+  // and wanted, changed non-blank cells per row (-1: the row is right).
+  std::vector<std::uint64_t> shown_hash_, want_hash_;
+  int hashed_rows_ = 0, hashed_cols_ = 0;
+  std::vector<int> row_text_;
+  std::vector<int> plan_text_;  // the same under a plan
+  std::vector<int> want_text_;  // the wanted characters per row (-1: not counted yet)
 };
 
 }  // namespace q7t

@@ -3,12 +3,14 @@
 #include "console/render.h"
 
 #include <gtest/gtest.h>
+#include <vterm.h>
 
 #include <cctype>
 #include <cstdint>
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/cp437.h"
@@ -22,8 +24,49 @@ using test::VtermScreen;
 constexpr Attr kFrame = 0x17;
 constexpr Attr kText = 0x07;
 
-// The first difference between what the emulator shows and the grid, or "".
-std::string Mismatch(const VtermScreen& term, const Grid& grid, bool utf8) {
+// A second emulator fed the same bytes, asked only which cells hold no
+// character: those an erase, a scroll or a character shift left. Terminals
+// differ in the foreground they give such cells (some the colours in force,
+// many their own default), so only a cell that wants the terminal's own
+// colours may be left so.
+class ErasedCells {
+ public:
+  ErasedCells(int rows, int cols) : vt_(vterm_new(rows, cols)) {
+    vterm_set_utf8(vt_, 1);
+    screen_ = vterm_obtain_screen(vt_);
+    vterm_screen_reset(screen_, 1);
+  }
+  ~ErasedCells() { vterm_free(vt_); }
+  ErasedCells(const ErasedCells&) = delete;
+  ErasedCells& operator=(const ErasedCells&) = delete;
+
+  void Feed(std::string_view bytes) { vterm_input_write(vt_, bytes.data(), bytes.size()); }
+  bool Erased(int row, int col) const {
+    VTermScreenCell cell;
+    return vterm_screen_get_cell(screen_, VTermPos{row - 1, col - 1}, &cell) && cell.chars[0] == 0;
+  }
+
+ private:
+  VTerm* vt_;
+  VTermScreen* screen_ = nullptr;
+};
+
+// The emulator the tests read, and the erased cells beside it.
+struct Emulator {
+  Emulator(int rows = 25, int cols = 80) : screen(rows, cols), erased(rows, cols) {}
+  void Feed(std::string_view bytes) {
+    screen.Feed(bytes);
+    erased.Feed(bytes);
+  }
+  VtermScreen screen;
+  ErasedCells erased;
+};
+
+// The first difference between what `term` shows and the grid, or "". With
+// `erased`, cells in colours other than the terminal's own must have been
+// written; without, the foreground is not compared.
+std::string MismatchIn(const VtermScreen& term, const ErasedCells* erased, const Grid& grid,
+                       bool utf8) {
   static std::map<std::uint8_t, char32_t> ascii_seen;
   auto where = [](int r, int c) {
     return "row " + std::to_string(r) + " col " + std::to_string(c) + ": ";
@@ -52,9 +95,13 @@ std::string Mismatch(const VtermScreen& term, const Grid& grid, bool utf8) {
       }
       int want_fg = cell.attr == kTermDefaultAttr ? -1 : cell.attr & 15;
       int want_bg = cell.attr == kTermDefaultAttr ? -1 : cell.attr >> 4;
+      if (erased == nullptr) fg = want_fg;
       if (fg != want_fg || bg != want_bg) {
         return where(r, c) + "colours " + std::to_string(fg) + "/" + std::to_string(bg) + " want " +
                std::to_string(want_fg) + "/" + std::to_string(want_bg);
+      }
+      if (erased != nullptr && cell.attr != kTermDefaultAttr && erased->Erased(r, c)) {
+        return where(r, c) + "erased, not written, in colours " + std::to_string(cell.attr);
       }
     }
   }
@@ -68,6 +115,27 @@ std::string Mismatch(const VtermScreen& term, const Grid& grid, bool utf8) {
     }
   }
   return "";
+}
+
+std::string Mismatch(const Emulator& emulator, const Grid& grid, bool utf8) {
+  return MismatchIn(emulator.screen, &emulator.erased, grid, utf8);
+}
+
+// The bytes without REP (CSI n b), as a terminal that ignores it takes them.
+std::string WithoutRepeat(const std::string& out) {
+  std::string kept;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (out[i] == 0x1B && i + 1 < out.size() && out[i + 1] == '[') {
+      size_t j = i + 2;
+      while (j < out.size() && isdigit(static_cast<unsigned char>(out[j]))) ++j;
+      if (j < out.size() && out[j] == 'b') {
+        i = j;
+        continue;
+      }
+    }
+    kept.push_back(out[i]);
+  }
+  return kept;
 }
 
 // Bytes a flush must never hold: control bytes other than ESC, CR and BS
@@ -213,10 +281,14 @@ TEST_P(RandomSequence, EmulatorShowsTheModelAfterEveryFlush) {
   ModelChanger changer(20240611);
   Grid grid;
   Renderer renderer({tc.utf8, tc.term_rows, tc.term_cols});
-  VtermScreen term(tc.term_rows, tc.term_cols);
+  Emulator term(tc.term_rows, tc.term_cols);
+  // A terminal without REP shows every character and background right
+  // still; only the foreground of blanks may differ.
+  VtermScreen no_repeat(tc.term_rows, tc.term_cols);
   term.Feed("garbage left by the shell\r\n$ ");
+  no_repeat.Feed("garbage left by the shell\r\n$ ");
   std::string out;
-  int scrolled = 0, sideways = 0;
+  int scrolled = 0, sideways = 0, repeated = 0;
   for (int step = 1; step <= 2500; ++step) {
     std::string did;
     for (int n = changer.Pick(1, 4); n > 0; --n) did += changer.Change(grid) + "; ";
@@ -231,11 +303,17 @@ TEST_P(RandomSequence, EmulatorShowsTheModelAfterEveryFlush) {
     ASSERT_EQ(bad, "") << "step " << step << " (" << did << ")";
     std::string diff = Mismatch(term, grid, tc.utf8);
     ASSERT_EQ(diff, "") << "step " << step << " (" << did << ")";
+    no_repeat.Feed(WithoutRepeat(out));
+    diff = MismatchIn(no_repeat, nullptr, grid, tc.utf8);
+    ASSERT_EQ(diff, "") << "without REP, step " << step << " (" << did << ")";
     scrolled += HasCsi(out, 'S') || HasCsi(out, 'T');
     sideways += HasCsi(out, 'P') || HasCsi(out, '@');
+    repeated += HasCsi(out, 'b');
   }
-  // The scrolling and sideways paths were taken (a wider window has none).
+  // The scrolling, repeating and sideways paths were taken (a wider window
+  // has no sideways shifts).
   EXPECT_GT(scrolled, 20);
+  EXPECT_GT(repeated, 20);
   if (tc.term_cols <= 80) {
     EXPECT_GT(sideways, 20);
   }
@@ -296,7 +374,7 @@ TEST(Render, ViewerKeysShowRightInEveryWindow) {
   for (const RandomCase& w : windows) {
     Grid g;
     Renderer renderer({w.utf8, w.term_rows, w.term_cols});
-    VtermScreen term(w.term_rows, w.term_cols);
+    Emulator term(w.term_rows, w.term_cols);
     int top = 30, offset = 0;
     std::string out;
     for (int round = 0; round < 3; ++round) {
@@ -360,7 +438,7 @@ TEST(Render, OneDigitIsAFewBytes) {
 TEST(Render, InvalidateClearsAndRepaintsWhole) {
   Grid g = MenuLikeGrid();
   Renderer renderer;
-  VtermScreen term;
+  Emulator term;
   std::string out;
   renderer.Render(g, out);
   term.Feed(out);
@@ -379,7 +457,7 @@ TEST(Render, WindowLargerThanGridShowsNothingStaleOutside) {
   g.cursor_row = 25;
   g.cursor_col = 80;
   Renderer renderer({true, 30, 100});
-  VtermScreen term(30, 100);
+  Emulator term(30, 100);
   for (int r = 0; r < 30; ++r) term.Feed("\x1b[42m" + std::string(100, 'x'));
   std::string out;
   renderer.Render(g, out);
@@ -405,13 +483,13 @@ TEST(Render, SmallerWindowShowsWhatFitsAndNeverScrolls) {
   g.cursor_row = 25;
   g.cursor_col = 80;
   Renderer renderer({true, 10, 40});
-  VtermScreen term(10, 40);
+  Emulator term(10, 40);
   std::string out;
   renderer.Render(g, out);
   term.Feed(out);
   EXPECT_EQ(Mismatch(term, g, true), "");
-  EXPECT_EQ(term.CursorRow(), 10);
-  EXPECT_EQ(term.CursorCol(), 40);
+  EXPECT_EQ(term.screen.CursorRow(), 10);
+  EXPECT_EQ(term.screen.CursorCol(), 40);
 }
 
 TEST(Render, BottomRightCellDoesNotScroll) {
@@ -419,7 +497,7 @@ TEST(Render, BottomRightCellDoesNotScroll) {
   g.At(1, 1) = {'T', kText};
   g.cursor_visible = false;
   Renderer renderer;
-  VtermScreen term;
+  Emulator term;
   std::string out;
   renderer.Render(g, out);
   for (int c = 70; c <= 80; ++c) g.At(25, c) = {'z', kFrame};
