@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/grid.h"
@@ -221,6 +223,64 @@ void BM_ViewerPageAndEnd(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ViewerPageAndEnd);
+
+// The viewer's keys as changes of the first line shown and the column offset.
+struct ViewerKey {
+  const char* name;
+  int (*top)(int top);
+  int (*offset)(int offset);
+};
+constexpr int kLastTop = 300 - kTextRows;
+const ViewerKey kViewerKeys[] = {
+    {"None", [](int t) { return t; }, [](int o) { return o; }},
+    {"Down", [](int t) { return std::min(t + 1, kLastTop); }, [](int o) { return o; }},
+    {"Up", [](int t) { return std::max(t - 1, 0); }, [](int o) { return o; }},
+    {"CtrlDown", [](int t) { return std::min(t + 4, kLastTop); }, [](int o) { return o; }},
+    {"CtrlUp", [](int t) { return std::max(t - 4, 0); }, [](int o) { return o; }},
+    {"PgDn", [](int t) { return std::min(t + kTextRows, kLastTop); }, [](int o) { return o; }},
+    {"PgUp", [](int t) { return std::max(t - kTextRows, 0); }, [](int o) { return o; }},
+    {"CtrlPgDn", [](int) { return kLastTop; }, [](int o) { return o; }},
+    {"CtrlPgUp", [](int) { return 0; }, [](int o) { return o; }},
+    {"Right", [](int t) { return t; },
+     [](int o) { return std::min(o + 1, LongestLine() - kTextCols); }},
+    {"Left", [](int t) { return t; }, [](int o) { return std::max(o - 1, 0); }},
+    {"End", [](int t) { return t; }, [](int) { return LongestLine() - kTextCols; }},
+    {"Home", [](int t) { return t; }, [](int) { return 0; }},
+};
+
+// CPU time of one viewer key (the model's new screen and its diff), from
+// screens spread over the document: near its start, middle and end, at the
+// line starts and at the line ends. Setting up the screen before the key is
+// not timed.
+void BM_ViewerKey(benchmark::State& state) {
+  const ViewerKey& key = kViewerKeys[state.range(0)];
+  state.SetLabel(key.name);
+  const int end_offset = LongestLine() - kTextCols;
+  std::vector<std::pair<int, int>> starts;
+  for (int top = 0; top <= kLastTop; top += 13) {
+    for (int offset : {0, 1, end_offset / 2, end_offset}) starts.emplace_back(top, offset);
+  }
+  Grid g;
+  Renderer r;
+  std::string out;
+  size_t next = 0, bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const auto [top, offset] = starts[next++ % starts.size()];
+    ViewerScreen(g, top, offset);
+    out.clear();
+    r.Render(g, out);
+    state.ResumeTiming();
+    ViewerScreen(g, key.top(top), key.offset(offset));
+    out.clear();
+    r.Render(g, out);
+    bytes += out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["bytes"] =
+      benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_ViewerKey)->DenseRange(0, std::size(kViewerKeys) - 1);
 
 }  // namespace
 }  // namespace q7t

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -147,7 +148,8 @@ struct SerialLine {
 
 struct Result {
   std::string name;
-  long bytes = -1;  // -1: the screen did not settle
+  std::string written;  // the bytes themselves
+  long bytes = -1;      // -1: the screen did not settle
   int wrong_colours = 0;
   int target = -1;
 };
@@ -185,7 +187,9 @@ std::vector<Result> Run(const std::string& term, const Keys& keys) {
     // Whatever else the step writes (the flush before the next key wait)
     // arrives within this pause.
     program.Pump(step.settled ? 150 : 400);
-    Result r{step.name, ok ? static_cast<long>(program.bytes_since_mark()) : -1,
+    const std::string& raw = program.raw_output();
+    Result r{step.name, raw.substr(raw.size() - program.bytes_since_mark()),
+             ok ? static_cast<long>(program.bytes_since_mark()) : -1,
              WrongColours(program.screen(), step.colours), step.target};
     results.push_back(r);
     if (!ok) {
@@ -200,9 +204,29 @@ std::vector<Result> Run(const std::string& term, const Keys& keys) {
 }  // namespace
 }  // namespace q7t::test
 
-int main() {
+// The bytes with ESC as \e and other control bytes in hexadecimal.
+std::string Escaped(const std::string& bytes) {
+  std::string text;
+  for (unsigned char b : bytes) {
+    char hex[8];
+    if (b == 0x1B) {
+      text += "\\e";
+    } else if (b < 0x20) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      text += hex;
+    } else {
+      text.push_back(static_cast<char>(b));
+    }
+  }
+  return text;
+}
+
+int main(int argc, char** argv) {
+  // --dump: each step's bytes too (TERM=xterm-256color).
+  const bool dump = argc > 1 && std::string_view(argv[1]) == "--dump";
   using q7t::test::Keys;
   using q7t::test::Result;
+
   // Home and End as each terminal sends them; the other keys are the same.
   const std::vector<Result> xterm = q7t::test::Run("xterm-256color", Keys{"\x1b[H", "\x1b[F"});
   const std::vector<Result> linux_console = q7t::test::Run("linux", Keys{"\x1b[1~", "\x1b[4~"});
@@ -220,5 +244,10 @@ int main() {
                 target, met ? " " : "!", x.wrong_colours, l ? l->wrong_colours : -1);
   }
   std::printf("%s\n", all_met ? "every target met" : "! marks a target missed");
+  if (dump) {
+    for (const Result& x : xterm) {
+      std::printf("\n%s:\n%s\n", x.name.c_str(), Escaped(x.written).c_str());
+    }
+  }
   return 0;
 }
