@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstring>
@@ -141,16 +142,48 @@ bool Same(const Cell& a, const Cell& b) {
   return Packed(a) == Packed(b);
 }
 
+// Two cells at once, their padding masked off: a difference in either half
+// of the result means that cell differs.
+constexpr std::uint64_t kPairMask = 0xFFFF00FFFFFF00FFull;
+std::uint64_t PairDiff(const Cell* a, const Cell* b) {
+  std::uint64_t x, y;
+  std::memcpy(&x, a, sizeof x);
+  std::memcpy(&y, b, sizeof y);
+  return (x ^ y) & kPairMask;
+}
+// The half of a PairDiff for the first cell, and for the second.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+std::uint32_t FirstOfPair(std::uint64_t d) {
+  return static_cast<std::uint32_t>(kLittleEndian ? d : d >> 32);
+}
+std::uint32_t SecondOfPair(std::uint64_t d) {
+  return static_cast<std::uint32_t>(kLittleEndian ? d >> 32 : d);
+}
+
+// The first column from c (0-based, below n) where the rows differ, or n.
+int NextDiff(const Cell* s, const Cell* w, int c, int n) {
+  for (; c + 2 <= n; c += 2) {
+    const std::uint64_t d = PairDiff(s + c, w + c);
+    if (d != 0) return FirstOfPair(d) != 0 ? c : c + 1;
+  }
+  return c < n && !Same(s[c], w[c]) ? c : n;
+}
+
+// The first column from c where the rows are the same, or n.
+int NextSame(const Cell* s, const Cell* w, int c, int n) {
+  for (; c + 2 <= n; c += 2) {
+    const std::uint64_t d = PairDiff(s + c, w + c);
+    if (FirstOfPair(d) == 0) return c;
+    if (SecondOfPair(d) == 0) return c + 1;
+  }
+  return c < n && Same(s[c], w[c]) ? c : n;
+}
+
 // Whether two rows hold the same cells: two at a time.
 bool RowsSame(const Cell* a, const Cell* b, int cols) {
   std::uint64_t diff = 0;
   int c = 0;
-  for (; c + 2 <= cols; c += 2) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + c, sizeof x);
-    std::memcpy(&y, b + c, sizeof y);
-    diff |= (x ^ y) & 0xFFFF00FFFFFF00FFull;
-  }
+  for (; c + 2 <= cols; c += 2) diff |= PairDiff(a + c, b + c);
   return diff == 0 && (c == cols || Same(a[c], b[c]));
 }
 
@@ -214,25 +247,29 @@ int BgParam(Attr a) {
 // SGR from `t` to `a`: one sequence, naming only the half that changes when
 // the other stays (both halves from the terminal's defaults). `t` follows
 // whether or not the bytes are wanted.
-inline int Sgr(Term& t, Attr a, std::string* out) {
+inline int SgrBytes(const Term& t, Attr a) {
   if (t.sgr_known && t.sgr == a) return 0;
-  int cost;
-  if (a == kTermDefaultAttr) {
-    cost = 3;
-    if (out) *out += "\x1b[m";
-  } else {
-    bool fg = true, bg = true;
-    if (t.sgr_known && t.sgr != kTermDefaultAttr) {
-      fg = (t.sgr & 0x0F) != (a & 0x0F);
-      bg = (t.sgr & 0xF0) != (a & 0xF0);
-    }
-    int fp = FgParam(a), bp = BgParam(a);
-    cost = 3 + (fg ? 2 : 0) + (bg ? Digits(bp) : 0) + (fg && bg ? 1 : 0);
-    if (out) {
+  if (a == kTermDefaultAttr) return 3;
+  bool fg = true, bg = true;
+  if (t.sgr_known && t.sgr != kTermDefaultAttr) {
+    fg = (t.sgr & 0x0F) != (a & 0x0F);
+    bg = (t.sgr & 0xF0) != (a & 0xF0);
+  }
+  return 3 + (fg ? 2 : 0) + (bg ? ((a & 0x80) ? 3 : 2) : 0) + (fg && bg ? 1 : 0);
+}
+
+inline int Sgr(Term& t, Attr a, std::string* out) {
+  const int cost = SgrBytes(t, a);
+  if (out != nullptr && cost > 0) {
+    if (a == kTermDefaultAttr) {
+      *out += "\x1b[m";
+    } else {
+      const bool fg = !t.sgr_known || t.sgr == kTermDefaultAttr || (t.sgr & 0x0F) != (a & 0x0F);
+      const bool bg = !t.sgr_known || t.sgr == kTermDefaultAttr || (t.sgr & 0xF0) != (a & 0xF0);
       *out += "\x1b[";
-      if (fg) AppendNum(*out, fp);
+      if (fg) AppendNum(*out, FgParam(a));
       if (fg && bg) out->push_back(';');
-      if (bg) AppendNum(*out, bp);
+      if (bg) AppendNum(*out, BgParam(a));
       out->push_back('m');
     }
   }
@@ -245,7 +282,25 @@ inline int SgrCost(Attr from, Attr to) {
   Term t;
   t.sgr = from;
   t.sgr_known = true;
-  return Sgr(t, to, nullptr);
+  return SgrBytes(t, to);
+}
+
+// The bytes of the shortest vertical and horizontal motions below.
+inline int VertBytes(int from, int to) {
+  const int d = to - from;
+  if (d == 0) return 0;
+  const int rel = (d == 1 || d == -1) ? 2 : CsiNCost(d > 0 ? d : -d);
+  return std::min(rel, to == 1 ? 3 : 3 + Digits(to));
+}
+inline int HorizBytes(int from, int to) {
+  if (from == to) return 0;
+  int best = std::min(to == 1 ? 1 : 1 + CsiNCost(to - 1), to == 1 ? 3 : 3 + Digits(to));
+  if (from != 0) {
+    const int d = to - from;
+    if (d > 0) best = std::min(best, CsiNCost(d));
+    if (d < 0) best = std::min(best, -d <= 3 ? -d : CsiNCost(-d));
+  }
+  return best;
 }
 
 // Up or down within a column: IND/RI for one row, CUD/CUU, or VPA.
@@ -329,32 +384,30 @@ void AppendCup(std::string& out, int r, int c) {
 // The cursor to (r, c). With `text_next`, a character follows at once: from a
 // pending wrap at the end of the row above, that character lands there itself.
 // `t` follows whether or not the bytes are wanted.
+inline int MoveBytes(const Term& t, const View& v, int r, int c, bool text_next) {
+  if (t.row == r && t.col == c) return 0;
+  if (t.wrap_pending && text_next && r == t.row + 1 && c == 1 && t.row < v.term_rows) return 0;
+  int cost = CupCost(r, c);
+  if (t.row != 0) {
+    cost = std::min(cost, VertBytes(t.row, r) + HorizBytes(t.col, c));
+    if (r == t.row + 1) cost = std::min(cost, 2 + HorizBytes(1, c));
+  }
+  return cost;
+}
+
 inline int Move(Term& t, const View& v, int r, int c, bool text_next, std::string* out) {
-  int cost = 0;
-  if (t.row == r && t.col == c) {
-    cost = 0;
-  } else if (t.wrap_pending && text_next && r == t.row + 1 && c == 1 && t.row < v.term_rows) {
-    cost = 0;
-  } else {
-    int cup = CupCost(r, c);
-    int rel = kFar, nel = kFar;
-    if (t.row != 0) {
-      rel = Vert(t.row, r, nullptr) + Horiz(t.col, c, nullptr);
-      if (r == t.row + 1) nel = 2 + Horiz(1, c, nullptr);
-    }
-    cost = std::min({cup, rel, nel});
-    if (out) {
-      if (cup == cost) {
-        AppendCup(*out, r, c);
-      } else if (nel == cost) {
-        *out +=
-            "\x1b"
-            "E";
-        Horiz(1, c, out);
-      } else {
-        Vert(t.row, r, out);
-        Horiz(t.col, c, out);
-      }
+  const int cost = MoveBytes(t, v, r, c, text_next);
+  if (out != nullptr && cost > 0) {
+    if (CupCost(r, c) == cost) {
+      AppendCup(*out, r, c);
+    } else if (t.row != 0 && r == t.row + 1 && 2 + HorizBytes(1, c) == cost) {
+      *out +=
+          "\x1b"
+          "E";
+      Horiz(1, c, out);
+    } else {
+      Vert(t.row, r, out);
+      Horiz(t.col, c, out);
     }
   }
   t.row = r;
@@ -515,7 +568,7 @@ int FindColumnShift(const View& v, const Grid& shown, const Grid& want, std::vec
     // Probes at the first change and further on: text moved right leaves
     // new text at the start of the change.
     const int span = last - first;
-    for (int p : {first, first + span / 2}) {
+    for (int p : {first, first + span / 2, first + span * 3 / 4}) {
       while (p <= v.cols && IsBlank(w[p - 1])) ++p;
       if (p + kProbe - 1 > v.cols) continue;
       probed += p == first;
@@ -624,6 +677,7 @@ class FlushPlanner {
   int Step(const Piece& p, Term& t, std::string* out) const;
   int CostInOrder(Term t) const;
   int CostCheapestFirst(Term t);
+  int ErasedEstimate(int top, Attr fill) const;
 
   Renderer& r_;
   const Flush& f_;
@@ -671,13 +725,12 @@ void FlushPlanner::PlanRow(int r, const Cell* s, const Cell* w) {
   const int n = v_.cols;
   int c = 0;
   while (true) {
-    while (c < n && Same(s[c], w[c])) ++c;
+    c = NextDiff(s, w, c, n);
     if (c >= n) return;
     int from = c, to = c;
     while (true) {
-      while (to < n && !Same(s[to], w[to])) ++to;
-      int next = to;
-      while (next < n && Same(s[next], w[next])) ++next;
+      to = NextSame(s, w, to, n);
+      int next = NextDiff(s, w, to, n);
       if (next >= n) break;
       Attr before = w[to - 1].attr, after = w[next].attr;
       int skip = CsiNCost(next - to) + SgrCost(before, after);
@@ -854,9 +907,8 @@ int FlushPlanner::CostCheapestFirst(Term t) {
       const Piece& p = pieces[left[j]];
       bool same = t.sgr_known && t.sgr == p.attr;
       if (j >= kLookAhead && !(same && same_colour++ < kSameColour)) continue;
-      Term probe = t;
-      int cost = Move(probe, v_, p.row, p.col, p.kind == kText || p.kind == kRepeat, nullptr) +
-                 Sgr(probe, p.attr, nullptr);
+      const int cost = MoveBytes(t, v_, p.row, p.col, p.kind == kText || p.kind == kRepeat) +
+                       SgrBytes(t, p.attr);
       if (cost < best_cost) best_cost = cost, best = j;
     }
     total += Step(pieces[left[best]], t, nullptr);
@@ -867,6 +919,36 @@ int FlushPlanner::CostCheapestFirst(Term t) {
 }
 
 // ---- Plans ----
+
+// About the bytes of painting rows [top, last] after an erase in `fill`: every
+// character, runs of blanks (repeated where long; none erased in the
+// terminal's own colours), a colour change wherever the colours change, and
+// a motion into each row and after each repeat.
+int FlushPlanner::ErasedEstimate(int top, Attr fill) const {
+  int estimate = 0;
+  for (int r = top; r <= v_.rows; ++r) {
+    const Cell* w = WantRow(r);
+    Attr colours = w[0].attr;
+    estimate += 3;
+    for (int c = 0; c < v_.cols;) {
+      const Cell& cell = w[c];
+      if (cell.attr != colours) estimate += 5, colours = cell.attr;
+      if (!IsBlank(cell)) {
+        estimate += static_cast<int>(glyphs_.text[cell.ch].size());
+        ++c;
+        continue;
+      }
+      int q = c + 1;
+      while (q < v_.cols && IsBlank(w[q]) && w[q].attr == cell.attr) ++q;
+      const int len = q - c;
+      if (cell.attr != kTermDefaultAttr || fill != kTermDefaultAttr) {
+        estimate += len >= 6 ? 5 + (q < v_.cols ? 4 : 0) : len;
+      }
+      c = q;
+    }
+  }
+  return estimate;
+}
 
 // A plan: `ops` (already leaving the terminal in `after_ops`), then painting
 // the rows, each as r_.rows_ says the terminal shows it then (r_.plan_text_:
@@ -1041,7 +1123,14 @@ void FlushPlanner::Plan(Term& term) {
   for (int row = first_changed; row <= rows && first_changed > 0; ++row) {
     changed_text += std::max(r.row_text_[row], 0);
   }
-  if (changed * 2 > rows && changed_text < second_.cost) {
+  const bool most_changed = changed * 2 > rows;
+  // Painting only: for a large change first, so that it bounds the erase;
+  // for a small one last, where the bound cuts it off.
+  if (most_changed) {
+    ops.clear();
+    TryPlan(ops, term);
+  }
+  if (most_changed && changed_text < second_.cost) {
     int n = FillCandidates(v_, want_, first_changed, rows, term.sgr, 1, fills);
     fills[0] = fills[n > 1 ? 1 : 0];
     n = 1;
@@ -1049,7 +1138,9 @@ void FlushPlanner::Plan(Term& term) {
       fills[n++] = kTermDefaultAttr;
     }
     for (int k = 0; k < n; ++k) {
-      if (!v_.EraseBelowOk(fills[k])) continue;
+      if (!v_.EraseBelowOk(fills[k]) || ErasedEstimate(first_changed, fills[k]) >= best_.cost) {
+        continue;
+      }
       ops.clear();
       t = term;
       Move(t, v_, first_changed, 1, false, &ops);
@@ -1062,9 +1153,10 @@ void FlushPlanner::Plan(Term& term) {
     }
   }
 
-  // Painting only: tried last, where the bound can cut it off.
-  ops.clear();
-  TryPlan(ops, term);
+  if (!most_changed) {
+    ops.clear();
+    TryPlan(ops, term);
+  }
 
   // The other order where it may win. It saves motion and colours only,
   // rarely more than half of them (what row order spends beyond the floor).
