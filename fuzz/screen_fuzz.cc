@@ -31,12 +31,25 @@ using q7t::Renderer;
 using q7t::Screen;
 using q7t::TermCaps;
 
+// A terminal window, and the TERM whose abilities the renderer uses (null:
+// its defaults). The emulator erases in the colours in force, as xterm does.
 struct Window {
   int rows, cols;
   bool utf8;
+  const char* term = nullptr;
+
+  TermCaps Caps() const {
+    TermCaps caps = term != nullptr ? q7t::CapsForTerm(term) : TermCaps{};
+    caps.utf8 = utf8;
+    caps.rows = rows;
+    caps.cols = cols;
+    return caps;
+  }
 };
-constexpr Window kWindows[] = {{25, 80, true},  {25, 80, false}, {24, 80, true}, {25, 79, true},
-                               {30, 100, true}, {20, 60, true},  {3, 5, true},   {25, 80, true}};
+constexpr Window kWindows[] = {
+    {25, 80, true},         {25, 80, false}, {24, 80, true}, {25, 79, true},
+    {30, 100, true},        {20, 60, true},  {3, 5, true},   {25, 80, true, "xterm-256color"},
+    {24, 80, true, "vt220"}};
 
 std::string g_trace;  // the operations so far, printed with a failure
 
@@ -192,8 +205,7 @@ struct Session {
   std::string out;
   int flushes_left = kMaxFlushes;
 
-  explicit Session(const Window& w)
-      : window(w), renderer(TermCaps{w.utf8, w.rows, w.cols}), term(w.rows, w.cols) {
+  explicit Session(const Window& w) : window(w), renderer(w.Caps()), term(w.rows, w.cols) {
     // What the shell left behind: the first flush must clear it.
     term.Feed("$ make run\r\n\x1b[31mleft over\x1b[m");
   }

@@ -9,6 +9,7 @@
 #include "app/menu.h"
 #include "card/card.h"
 #include "console/console.h"
+#include "console/render.h"
 #include "platform/terminal_posix.h"
 
 namespace q7t {
@@ -34,7 +35,9 @@ int RunTool(PortBus& bus) {
     return 1;
   }
   g_terminal = terminal.get();
-  InstallConsole(terminal.get(), terminal->Utf8());
+  TermCaps caps = CapsForTerm(terminal->TermName());
+  caps.utf8 = terminal->Utf8();
+  InstallConsole(terminal.get(), caps);
   SetExitHandler(ExitTool);
   SetPortBus(&bus);
   RunMenu();

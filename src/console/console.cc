@@ -123,11 +123,9 @@ void Print(ConsoleState& s, std::string_view text) {
 
 }  // namespace
 
-void InstallConsole(Terminal* terminal, bool utf8) {
+void InstallConsole(Terminal* terminal, const TermCaps& caps) {
   state = std::make_unique<ConsoleState>();
   state->terminal = terminal ? terminal : &null_terminal;
-  TermCaps caps;
-  caps.utf8 = utf8;
   state->renderer.SetCaps(caps);
   state->renderer.Invalidate();
 }

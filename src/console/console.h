@@ -9,12 +9,12 @@
 #include <utility>
 
 #include "console/key_codes.h"
+#include "console/render.h"
 #include "console/terminal.h"
 
 namespace q7t {
 
 class Screen;
-class Renderer;
 
 // The background colour number ResetScreen uses with foreground 7.
 inline constexpr int DefaultBackColor = 0;
@@ -22,7 +22,7 @@ inline constexpr int DefaultBackColor = 0;
 // Installs the terminal the console lives on (not owned) and starts a fresh
 // console: blank model, empty key queue, colours not yet applied, a full
 // repaint at the next flush.
-void InstallConsole(Terminal* terminal, bool utf8 = true);
+void InstallConsole(Terminal* terminal, const TermCaps& caps = {});
 // The model and the renderer, for tests and benchmarks.
 Screen& ConsoleScreen();
 Renderer& ConsoleRenderer();

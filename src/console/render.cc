@@ -114,15 +114,10 @@ bool IsBlank(const Cell& c) {
 }
 
 // A cell an erase (ECH, EL, ED, a scroll, DCH, ICH) left blank in colours
-// other than the terminal's own. Its background is theirs, but terminals
-// differ in its foreground (some take the colours in force, many their own
-// default), so it never counts as showing a wanted cell: it is written again.
-// Erased in the terminal's own colours, a cell is the same everywhere.
+// the terminal may not show exactly there: its background is right, its
+// foreground perhaps not, so it never counts as showing a wanted cell and is
+// written again.
 constexpr Attr kErasedFlag = 0x200;
-
-Cell ErasedCell(Attr sgr) {
-  return {' ', sgr == kTermDefaultAttr ? sgr : static_cast<Attr>(sgr | kErasedFlag)};
-}
 
 // The background a cell shows: a PC colour number, or -1 for the terminal's own.
 int Background(Attr a) {
@@ -221,10 +216,32 @@ struct Term {
   bool sgr_known = false;
 };
 
-// The part of the grid the window shows, and the window itself.
+// The part of the grid the window shows, the window itself, and what the
+// terminal can do.
 struct View {
   int rows = 0, cols = 0;
   int term_rows = 0, term_cols = 0;
+  EraseColours erase = EraseColours::kBackground;
+  bool repeat = true;
+  bool scroll_sequences = true;
+  bool bright_by_attributes = false;
+  // Whether an erase in colours `a` shows them exactly (the terminal's own
+  // colours are erased exactly everywhere).
+  bool EraseExact(Attr a) const {
+    if (a == kTermDefaultAttr) return true;
+    switch (erase) {
+      case EraseColours::kBoth:
+        return true;
+      case EraseColours::kBothNormal:
+        return (a & 0x08) == 0;
+      case EraseColours::kBackground:
+        break;
+    }
+    return false;
+  }
+  Cell ErasedCell(Attr fill) const {
+    return {' ', EraseExact(fill) ? fill : static_cast<Attr>(fill | kErasedFlag)};
+  }
   // Erasing to the end of a line (or screen) also reaches window cells
   // outside the grid: only the terminal's own colours may go there.
   bool EraseLineOk(Attr a) const { return a == kTermDefaultAttr || term_cols <= cols; }
@@ -244,33 +261,70 @@ int BgParam(Attr a) {
   return ((a & 0x80) ? 100 : 40) + AnsiColour((a >> 4) & 7);
 }
 
-// SGR from `t` to `a`: one sequence, naming only the half that changes when
-// the other stays (both halves from the terminal's defaults). `t` follows
-// whether or not the bytes are wanted.
-inline int SgrBytes(const Term& t, Attr a) {
-  if (t.sgr_known && t.sgr == a) return 0;
-  if (a == kTermDefaultAttr) return 3;
-  bool fg = true, bg = true;
-  if (t.sgr_known && t.sgr != kTermDefaultAttr) {
-    fg = (t.sgr & 0x0F) != (a & 0x0F);
-    bg = (t.sgr & 0xF0) != (a & 0xF0);
+// The parameters of one SGR from `t` to `a` (not the terminal's own
+// colours), naming only the half that changes when the other stays (both
+// halves from the terminal's defaults). With `bright_by_attributes` (the
+// Linux console) a bright foreground also sets bold and a bright background
+// is blink: leaving them takes SGR 22 or 25 as well.
+struct SgrParams {
+  int n = 0;
+  int p[4] = {};
+  int Bytes() const {
+    int bytes = 3 + n - 1;
+    for (int i = 0; i < n; ++i) bytes += Digits(p[i]);
+    return bytes;
   }
-  return 3 + (fg ? 2 : 0) + (bg ? ((a & 0x80) ? 3 : 2) : 0) + (fg && bg ? 1 : 0);
+};
+
+inline SgrParams SgrFor(const Term& t, Attr a, bool bright_by_attributes) {
+  const bool from_known = t.sgr_known && t.sgr != kTermDefaultAttr;
+  const bool fg = !from_known || (t.sgr & 0x0F) != (a & 0x0F);
+  const bool bg = !from_known || (t.sgr & 0xF0) != (a & 0xF0);
+  SgrParams s;
+  if (!bright_by_attributes) {
+    if (fg) s.p[s.n++] = FgParam(a);
+    if (bg) s.p[s.n++] = BgParam(a);
+    return s;
+  }
+  // From the terminal's own colours (after SGR 0) neither bold nor blink is on.
+  const bool bold = t.sgr_known ? from_known && (t.sgr & 0x08) != 0 : true;
+  const bool blink = t.sgr_known ? from_known && (t.sgr & 0x80) != 0 : true;
+  if (fg) {
+    if ((a & 0x08) == 0 && bold) s.p[s.n++] = 22;
+    s.p[s.n++] = FgParam(a);
+  }
+  if (bg) {
+    if ((a & 0x80) != 0 && !blink) s.p[s.n++] = 5;
+    if ((a & 0x80) == 0 && blink) s.p[s.n++] = 25;
+    s.p[s.n++] = 40 + AnsiColour((a >> 4) & 7);
+  }
+  return s;
 }
 
-inline int Sgr(Term& t, Attr a, std::string* out) {
-  const int cost = SgrBytes(t, a);
-  if (out != nullptr && cost > 0) {
+// SGR from `t` to `a`. `t` follows whether or not the bytes are wanted.
+inline int SgrBytes(const View& v, const Term& t, Attr a) {
+  if (t.sgr_known && t.sgr == a) return 0;
+  if (a == kTermDefaultAttr) return 3;
+  return SgrFor(t, a, v.bright_by_attributes).Bytes();
+}
+
+inline int Sgr(const View& v, Term& t, Attr a, std::string* out) {
+  int cost = 0;
+  if (!t.sgr_known || t.sgr != a) {
     if (a == kTermDefaultAttr) {
-      *out += "\x1b[m";
+      cost = 3;
+      if (out != nullptr) *out += "\x1b[m";
     } else {
-      const bool fg = !t.sgr_known || t.sgr == kTermDefaultAttr || (t.sgr & 0x0F) != (a & 0x0F);
-      const bool bg = !t.sgr_known || t.sgr == kTermDefaultAttr || (t.sgr & 0xF0) != (a & 0xF0);
-      *out += "\x1b[";
-      if (fg) AppendNum(*out, FgParam(a));
-      if (fg && bg) out->push_back(';');
-      if (bg) AppendNum(*out, BgParam(a));
-      out->push_back('m');
+      const SgrParams s = SgrFor(t, a, v.bright_by_attributes);
+      cost = s.Bytes();
+      if (out != nullptr) {
+        *out += "\x1b[";
+        for (int i = 0; i < s.n; ++i) {
+          if (i > 0) out->push_back(';');
+          AppendNum(*out, s.p[i]);
+        }
+        out->push_back('m');
+      }
     }
   }
   t.sgr = a;
@@ -278,18 +332,18 @@ inline int Sgr(Term& t, Attr a, std::string* out) {
   return cost;
 }
 
-inline int SgrCost(Attr from, Attr to) {
+inline int SgrCost(const View& v, Attr from, Attr to) {
   Term t;
   t.sgr = from;
   t.sgr_known = true;
-  return SgrBytes(t, to);
+  return SgrBytes(v, t, to);
 }
 
 // The bytes of the shortest vertical and horizontal motions below.
 inline int VertBytes(int from, int to) {
   const int d = to - from;
   if (d == 0) return 0;
-  const int rel = (d == 1 || d == -1) ? 2 : CsiNCost(d > 0 ? d : -d);
+  const int rel = d == 1 ? 1 : d == -1 ? 2 : CsiNCost(d > 0 ? d : -d);
   return std::min(rel, to == 1 ? 3 : 3 + Digits(to));
 }
 inline int HorizBytes(int from, int to) {
@@ -303,18 +357,17 @@ inline int HorizBytes(int from, int to) {
   return best;
 }
 
-// Up or down within a column: IND/RI for one row, CUD/CUU, or VPA.
+// Up or down within a column: LF (the output is not post-processed, so the
+// column stays) or RI for one row, CUD/CUU, or VPA.
 inline int Vert(int from, int to, std::string* out) {
   int d = to - from;
   if (d == 0) return 0;
-  int rel = (d == 1 || d == -1) ? 2 : CsiNCost(d > 0 ? d : -d);
+  int rel = d == 1 ? 1 : d == -1 ? 2 : CsiNCost(d > 0 ? d : -d);
   int vpa = to == 1 ? 3 : 3 + Digits(to);
   if (out) {
     if (rel <= vpa) {
       if (d == 1) {
-        *out +=
-            "\x1b"
-            "D";
+        out->push_back('\n');
       } else if (d == -1) {
         *out += "\x1bM";
       } else {
@@ -437,7 +490,7 @@ enum PieceKind : std::uint8_t {
   kText,        // the cells' bytes
   kRepeat,      // a blank, then REP repeating it over the rest of the run
   kRepeatOver,  // the same, after ECH over the cells that show a character
-  kErase,       // ECH: blanks in the terminal's own colours
+  kErase,       // ECH: blanks in colours the terminal erases exactly
   kEraseToEnd,  // EL: the same to the end of the line
 };
 
@@ -502,9 +555,11 @@ int FindRowShifts(const View& v, const std::vector<std::uint64_t>& shown,
 
 // Scrolls the band inside a scroll region, reset at once (the next flush
 // finds the terminal clean; setting or resetting the region homes the
-// cursor). The rows left free are erased in `fill`.
+// cursor): SU/SD, or where the terminal lacks them, deleting (DL) or
+// inserting (IL) lines at the band's top. The rows left free are erased in
+// `fill`.
 void ScrollRows(const View& v, const RowShift& s, Attr fill, Term& t, std::string& out) {
-  Sgr(t, fill, &out);
+  Sgr(v, t, fill, &out);
   const bool whole = s.top == 1 && s.bottom == v.term_rows;
   if (!whole) {
     out += "\x1b[";
@@ -512,13 +567,20 @@ void ScrollRows(const View& v, const RowShift& s, Attr fill, Term& t, std::strin
     out.push_back(';');
     AppendNum(out, s.bottom);
     out.push_back('r');
+    t.row = t.col = 1;
+    t.wrap_pending = false;
   }
-  AppendCsiN(out, s.by > 0 ? s.by : -s.by, s.by > 0 ? 'S' : 'T');
+  const int n = s.by > 0 ? s.by : -s.by;
+  if (v.scroll_sequences) {
+    AppendCsiN(out, n, s.by > 0 ? 'S' : 'T');
+    if (t.wrap_pending) t.col = 0;
+  } else {
+    Move(t, v, s.top, 1, false, &out);
+    AppendCsiN(out, n, s.by > 0 ? 'M' : 'L');
+  }
   if (!whole) {
     out += "\x1b[r";
     t.row = t.col = 1;
-  } else if (t.wrap_pending) {
-    t.col = 0;
   }
   t.wrap_pending = false;
 }
@@ -533,8 +595,9 @@ struct ColShift {
 
 // Applies a shift to a row as the terminal does: the columns left free at the
 // line's end (DCH) or at `col` (ICH) are erased in `fill`.
-void ShiftRowCells(int cols, const ColShift& s, Attr fill, Cell* row) {
-  const Cell blank = ErasedCell(fill);
+void ShiftRowCells(const View& v, const ColShift& s, Attr fill, Cell* row) {
+  const int cols = v.cols;
+  const Cell blank = v.ErasedCell(fill);
   if (s.by > 0) {
     for (int c = s.col; c <= cols; ++c) row[c - 1] = c + s.by <= cols ? row[c - 1 + s.by] : blank;
   } else {
@@ -599,10 +662,11 @@ bool WantsDefault(const Grid& want, int top, int bottom, int cols) {
   return false;
 }
 
-// The colours worth erasing with: the current ones (no SGR needed), and the
-// `most_common` ones of the cells wanted in rows [top, bottom]. Where an
-// erase also reaches window cells outside the grid, only the terminal's own.
-int FillCandidates(const View& v, const Grid& want, int top, int bottom, Attr current,
+// The colours worth erasing with: the current ones (no SGR needed) unless
+// `current` is null, and the `most_common` ones of the cells wanted in rows
+// [top, bottom]. Where an erase also reaches window cells outside the grid,
+// only the terminal's own.
+int FillCandidates(const View& v, const Grid& want, int top, int bottom, const Attr* current,
                    int most_common, Attr* fills) {
   int n = 0;
   auto add = [&](Attr a) {
@@ -612,7 +676,7 @@ int FillCandidates(const View& v, const Grid& want, int top, int bottom, Attr cu
     }
     fills[n++] = a;
   };
-  add(current);
+  if (current != nullptr) add(*current);
   // Counted by runs of one colour pair; the pairs met listed once each.
   int counts[257] = {};
   Attr seen[257];
@@ -648,8 +712,8 @@ int FillCandidates(const View& v, const Grid& want, int top, int bottom, Attr cu
 // scrolling a band of rows, shifting rows sideways or erasing below) and
 // writes the shortest.
 //
-// Blanks in colours other than the terminal's own are always written as
-// characters: one blank and REP for a long run. A terminal without REP
+// Blanks in colours the terminal does not erase exactly are always written
+// as characters: one blank and REP for a long run. A terminal without REP
 // still shows the run blank, in the right background: a run over cells
 // that show characters is erased first (ECH), and the cursor's column is
 // taken as unknown after REP, so the next motion does not rely on it.
@@ -705,10 +769,10 @@ int FlushPlanner::TextCost(const Cell* w, int from, int to, Attr before, Attr af
   int cost = 0;
   Attr a = before;
   for (int c = from; c < to; ++c) {
-    cost += SgrCost(a, w[c].attr) + static_cast<int>(glyphs_.text[w[c].ch].size());
+    cost += SgrCost(v_, a, w[c].attr) + static_cast<int>(glyphs_.text[w[c].ch].size());
     a = w[c].attr;
   }
-  return cost + SgrCost(a, after);
+  return cost + SgrCost(v_, a, after);
 }
 
 bool FlushPlanner::BlankToEnd(const Cell* w, int from, Attr a) const {
@@ -733,7 +797,7 @@ void FlushPlanner::PlanRow(int r, const Cell* s, const Cell* w) {
       int next = NextDiff(s, w, to, n);
       if (next >= n) break;
       Attr before = w[to - 1].attr, after = w[next].attr;
-      int skip = CsiNCost(next - to) + SgrCost(before, after);
+      int skip = CsiNCost(next - to) + SgrCost(v_, before, after);
       // Each rewritten cell costs a byte at least.
       if (next - to > skip || TextCost(w, to, next, before, after) > skip) break;
       to = next;
@@ -764,8 +828,7 @@ void FlushPlanner::AddCluster(int r, const Cell* s, const Cell* w, int from, int
     while (q < to && IsBlank(w[q]) && w[q].attr == cell.attr) ++q;
     // Shorter runs are never worth more than their blanks.
     Piece piece;
-    if (q - c >= (cell.attr == kTermDefaultAttr ? 4 : 6) &&
-        BlankPiece(s, w, c, q, q == to, piece)) {
+    if (q - c >= (v_.EraseExact(cell.attr) ? 4 : 6) && BlankPiece(s, w, c, q, q == to, piece)) {
       if (start < c) AddText(r, w, start, c, body);
       piece.row = r;
       pieces_->push_back(piece);
@@ -779,9 +842,10 @@ void FlushPlanner::AddCluster(int r, const Cell* s, const Cell* w, int from, int
   if (start < to) AddText(r, w, start, to, body);
 }
 
-// Whether blanks [p, q) are shorter erased (the terminal's own colours) or
-// repeated (any other) than written; the piece for them if so. `tail`: the
-// last cells to write here, so no motion back into the row is due after.
+// Whether blanks [p, q) are shorter erased (colours the terminal erases
+// exactly) or repeated (any other) than written; the piece for them if so.
+// `tail`: the last cells to write here, so no motion back into the row is
+// due after.
 bool FlushPlanner::BlankPiece(const Cell* s, const Cell* w, int p, int q, bool tail,
                               Piece& piece) const {
   const int len = q - p;
@@ -789,8 +853,8 @@ bool FlushPlanner::BlankPiece(const Cell* s, const Cell* w, int p, int q, bool t
   piece.col = p + 1;
   piece.end = q + 1;
   piece.attr = a;
-  if (a == kTermDefaultAttr) {
-    const bool line = tail && BlankToEnd(w, q, a);
+  if (v_.EraseExact(a)) {
+    const bool line = tail && v_.EraseLineOk(a) && BlankToEnd(w, q, a);
     const int erase = line ? 3 : CsiNCost(len);
     // Inside a stretch of text, the cursor must also step over the blanks.
     if (tail ? erase >= len : erase + CsiNCost(len) >= len) return false;
@@ -798,7 +862,7 @@ bool FlushPlanner::BlankPiece(const Cell* s, const Cell* w, int p, int q, bool t
     piece.body = erase;
     return true;
   }
-  if (len < 3) return false;
+  if (len < 3 || !v_.repeat) return false;
   int guard = 0;
   for (int c = q - 1; c >= p; --c) {
     if (!IsBlank(s[c]) || Background(s[c].attr) != Background(a)) {
@@ -834,7 +898,7 @@ void FlushPlanner::AddText(int r, const Cell* w, int from, int to, int body) {
 // and the state after it.
 int FlushPlanner::Step(const Piece& p, Term& t, std::string* out) const {
   const bool text_first = p.kind == kText || p.kind == kRepeat;
-  int cost = Move(t, v_, p.row, p.col, text_first, out) + Sgr(t, p.attr, out) + p.body;
+  int cost = Move(t, v_, p.row, p.col, text_first, out) + Sgr(v_, t, p.attr, out) + p.body;
   if (out) {
     const int len = p.end - p.col;
     switch (p.kind) {
@@ -908,7 +972,7 @@ int FlushPlanner::CostCheapestFirst(Term t) {
       bool same = t.sgr_known && t.sgr == p.attr;
       if (j >= kLookAhead && !(same && same_colour++ < kSameColour)) continue;
       const int cost = MoveBytes(t, v_, p.row, p.col, p.kind == kText || p.kind == kRepeat) +
-                       SgrBytes(t, p.attr);
+                       SgrBytes(v_, t, p.attr);
       if (cost < best_cost) best_cost = cost, best = j;
     }
     total += Step(pieces[left[best]], t, nullptr);
@@ -921,9 +985,9 @@ int FlushPlanner::CostCheapestFirst(Term t) {
 // ---- Plans ----
 
 // About the bytes of painting rows [top, last] after an erase in `fill`: every
-// character, runs of blanks (repeated where long; none erased in the
-// terminal's own colours), a colour change wherever the colours change, and
-// a motion into each row and after each repeat.
+// character, runs of blanks (cut short where long; none where the erase
+// left them right), a colour change wherever the colours change, and a
+// motion into each row and after each cut run.
 int FlushPlanner::ErasedEstimate(int top, Attr fill) const {
   int estimate = 0;
   for (int r = top; r <= v_.rows; ++r) {
@@ -941,8 +1005,9 @@ int FlushPlanner::ErasedEstimate(int top, Attr fill) const {
       int q = c + 1;
       while (q < v_.cols && IsBlank(w[q]) && w[q].attr == cell.attr) ++q;
       const int len = q - c;
-      if (cell.attr != kTermDefaultAttr || fill != kTermDefaultAttr) {
-        estimate += len >= 6 ? 5 + (q < v_.cols ? 4 : 0) : len;
+      if (cell.attr != fill || !v_.EraseExact(fill)) {
+        const bool cut = v_.EraseExact(cell.attr) || v_.repeat;
+        estimate += len >= 6 && cut ? 5 + (q < v_.cols ? 4 : 0) : len;
       }
       c = q;
     }
@@ -1024,14 +1089,14 @@ void FlushPlanner::Plan(Term& term) {
   // A row erased in fills[k]: the k-th of the erased rows.
   auto erased_row = [&](int k, Attr fill) {
     Cell* row = &r.erased_rows_[static_cast<size_t>(k) * cols];
-    std::fill(row, row + cols, ErasedCell(fill));
+    std::fill(row, row + cols, v_.ErasedCell(fill));
     return row;
   };
   // Row `row` shown erased in `fill`: in colours other than the terminal's
   // own every cell differs, so only the wanted characters count.
   auto set_erased = [&](int row, const Cell* blank, Attr fill) {
     r.rows_[row] = blank;
-    if (fill != kTermDefaultAttr) {
+    if (!v_.EraseExact(fill)) {
       if (r.want_text_[row] < 0) {
         const Cell* w = WantRow(row);
         r.want_text_[row] = static_cast<int>(
@@ -1044,7 +1109,7 @@ void FlushPlanner::Plan(Term& term) {
   };
   std::string& ops = r.trial_out_;
   Term t;
-  Attr fills[3];
+  Attr fills[3];  // at most the current colours and two more
 
   // A band of rows moved up or down: scroll it, then paint.
   RowShift shifts[2];
@@ -1053,7 +1118,7 @@ void FlushPlanner::Plan(Term& term) {
     const RowShift& shift = shifts[i];
     const int free_top = shift.by > 0 ? shift.bottom - shift.by + 1 : shift.top;
     const int free_bottom = shift.by > 0 ? shift.bottom : shift.top - shift.by - 1;
-    const int n = FillCandidates(v_, want_, free_top, free_bottom, term.sgr, 2, fills);
+    const int n = FillCandidates(v_, want_, free_top, free_bottom, &term.sgr, 2, fills);
     for (int row = shift.top; row <= shift.bottom; ++row) {
       const int src = row + shift.by;
       if (src < shift.top || src > shift.bottom) continue;
@@ -1084,11 +1149,11 @@ void FlushPlanner::Plan(Term& term) {
                      : 0;
   if (by != 0 && (by > 0 ? by : -by) < cols) {
     r.shifted_rows_.resize(static_cast<size_t>(rows) * cols);
-    const int n = FillCandidates(v_, want_, 1, rows, term.sgr, 1, fills);
+    const int n = FillCandidates(v_, want_, 1, rows, &term.sgr, 1, fills);
     for (int k = 0; k < n; ++k) {
       ops.clear();
       t = term;
-      Sgr(t, fills[k], &ops);
+      Sgr(v_, t, fills[k], &ops);
       int shifted = 0;
       for (int row = 1; row <= rows; ++row) {
         const Cell* s = &shown_.At(row, 1);
@@ -1098,7 +1163,7 @@ void FlushPlanner::Plan(Term& term) {
         Cell* moved = &r.shifted_rows_[static_cast<size_t>(row - 1) * cols];
         std::copy(s, s + cols, moved);
         const ColShift op{row, c0, by};
-        ShiftRowCells(cols, op, fills[k], moved);
+        ShiftRowCells(v_, op, fills[k], moved);
         // Worth it where it puts right more cells than the sequence costs.
         int gain = 0;
         for (int c = c0 - 1; c < cols; ++c) gain += !Same(s[c], w[c]) - !Same(moved[c], w[c]);
@@ -1115,9 +1180,9 @@ void FlushPlanner::Plan(Term& term) {
   }
 
   // Most of the screen to change: erase from the first changed row to the
-  // end of the screen (ED), then paint. Only the terminal's own colours are
-  // erased exactly; in others every cell is written after, so the colours
-  // wanted most, whose background spares blanked runs a second erase.
+  // end of the screen (ED), then paint, in the colours wanted most (where
+  // the terminal does not erase them exactly, their background still spares
+  // blanked runs a second erase).
   // It writes every character wanted there: at least the changed ones.
   int changed_text = 0;
   for (int row = first_changed; row <= rows && first_changed > 0; ++row) {
@@ -1131,10 +1196,10 @@ void FlushPlanner::Plan(Term& term) {
     TryPlan(ops, term);
   }
   if (most_changed && changed_text < second_.cost) {
-    int n = FillCandidates(v_, want_, first_changed, rows, term.sgr, 1, fills);
-    fills[0] = fills[n > 1 ? 1 : 0];
-    n = 1;
-    if (fills[0] != kTermDefaultAttr && WantsDefault(want_, first_changed, rows, cols)) {
+    // The two colours wanted most, and the terminal's own.
+    int n = FillCandidates(v_, want_, first_changed, rows, nullptr, 2, fills);
+    if (std::find(fills, fills + n, kTermDefaultAttr) == fills + n &&
+        WantsDefault(want_, first_changed, rows, cols)) {
       fills[n++] = kTermDefaultAttr;
     }
     for (int k = 0; k < n; ++k) {
@@ -1144,7 +1209,7 @@ void FlushPlanner::Plan(Term& term) {
       ops.clear();
       t = term;
       Move(t, v_, first_changed, 1, false, &ops);
-      Sgr(t, fills[k], &ops);
+      Sgr(v_, t, fills[k], &ops);
       ops += "\x1b[J";
       const Cell* blank = erased_row(k, fills[k]);
       for (int row = first_changed; row <= rows; ++row) set_erased(row, blank, fills[k]);
@@ -1186,6 +1251,26 @@ void FlushPlanner::Plan(Term& term) {
 void Renderer::SetCaps(const TermCaps& caps) {
   caps_ = caps;
   valid_ = false;
+}
+
+TermCaps CapsForTerm(std::string_view term) {
+  auto starts = [term](std::string_view prefix) { return term.substr(0, prefix.size()) == prefix; };
+  TermCaps caps;
+  if (term == "linux" || starts("linux-") || starts("con")) {
+    caps.erase = EraseColours::kBothNormal;
+    caps.repeat = false;
+    caps.scroll_sequences = false;
+    caps.bright_by_attributes = true;
+  } else if (starts("xterm") || starts("vte") || starts("gnome") || starts("konsole") ||
+             starts("kitty") || starts("alacritty") || starts("foot") || starts("wezterm") ||
+             starts("putty") || starts("st-") || term == "st") {
+    // They erase in the colours in force, both halves.
+    caps.erase = EraseColours::kBoth;
+  } else if (!starts("tmux") && !starts("screen")) {
+    // Unknown: DL/IL are older than SU/SD and more widely kept.
+    caps.scroll_sequences = false;
+  }
+  return caps;
 }
 
 std::string_view Renderer::RestoreSequence() {
@@ -1240,6 +1325,10 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
   View view;
   view.term_rows = std::max(caps_.rows, 0);
   view.term_cols = std::max(caps_.cols, 0);
+  view.erase = caps_.erase;
+  view.repeat = caps_.repeat;
+  view.scroll_sequences = caps_.scroll_sequences;
+  view.bright_by_attributes = caps_.bright_by_attributes;
   view.rows = std::min(wanted.rows, view.term_rows);
   view.cols = std::min(wanted.cols, view.term_cols);
   Term term{term_row_, term_col_, wrap_pending_, sgr_, sgr_known_};

@@ -16,6 +16,7 @@
 #include <charconv>
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include "console/render.h"
@@ -193,6 +194,12 @@ void DrainWakePipe() {
 }
 
 }  // namespace
+
+std::string PosixTerminal::TermName() const {
+  if (linux_console_) return "linux";
+  const char* term = std::getenv("TERM");
+  return term != nullptr ? term : "";
+}
 
 std::unique_ptr<PosixTerminal> PosixTerminal::Start(int fd, std::string* err) {
   if (!::isatty(fd)) {

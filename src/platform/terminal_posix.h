@@ -24,6 +24,9 @@ class PosixTerminal : public Terminal {
   void Restore();
   // True when the locale's character set is UTF-8.
   bool Utf8() const { return utf8_; }
+  // The terminal's type: "linux" on a Linux virtual console whatever TERM
+  // says, otherwise TERM ("" when unset).
+  std::string TermName() const;
 
   void Write(std::string_view bytes) override;
   bool ReadAvailable(std::string& out) override;
