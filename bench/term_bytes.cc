@@ -169,6 +169,7 @@ std::vector<Result> Run(const std::string& term, const Keys& keys) {
   options.program = CopyProgram("q7tlog-sim", dir);
   options.args = {line.path};
   options.term = term;
+  options.linux_console_colours = term == "linux";
   PtyProgram program(options);
 
   std::vector<Result> results;

@@ -14,77 +14,17 @@
 #include <vector>
 
 #include "console/cp437.h"
+#include "support/linux_colours.h"
 #include "support/vterm_screen.h"
 
 namespace q7t {
 namespace {
 
+using test::LinuxColours;
 using test::VtermScreen;
 
 constexpr Attr kFrame = 0x17;
 constexpr Attr kText = 0x07;
-
-// The bytes as the Linux console takes them, rewritten for libvterm: each
-// SGR becomes the colours the console shows after it. There bold (also set
-// by SGR 90-97) brightens the foreground and stays until SGR 22, blink
-// brightens the background until SGR 25, and SGR 100-107 give the normal
-// background; cursor save and restore (DECSC, DECRC) keep all of it.
-class LinuxColours {
- public:
-  std::string Translate(std::string_view in) {
-    std::string out;
-    for (size_t i = 0; i < in.size(); ++i) {
-      if (in[i] == 0x1B && i + 1 < in.size()) {
-        if (in[i + 1] == '7') saved_ = now_;
-        if (in[i + 1] == '8') now_ = saved_;
-        size_t j = i + 2;
-        while (j < in.size() && (isdigit(static_cast<unsigned char>(in[j])) || in[j] == ';')) ++j;
-        if (in[i + 1] == '[' && j < in.size() && in[j] == 'm') {
-          Apply(in.substr(i + 2, j - i - 2));
-          out += Sgr();
-          i = j;
-          continue;
-        }
-      }
-      out.push_back(in[i]);
-    }
-    return out;
-  }
-
- private:
-  struct State {
-    int fg = -1, bg = -1;  // ANSI colour numbers, -1 for the console's own
-    bool bold = false, blink = false;
-  };
-  void Apply(std::string_view params) {
-    size_t at = 0;
-    do {
-      size_t end = std::min(params.find(';', at), params.size());
-      int n = 0;
-      for (size_t k = at; k < end; ++k) n = n * 10 + (params[k] - '0');
-      at = end + 1;
-      if (n == 0) now_ = State{};
-      if (n == 1) now_.bold = true;
-      if (n == 22) now_.bold = false;
-      if (n == 5) now_.blink = true;
-      if (n == 25) now_.blink = false;
-      if (n >= 30 && n <= 37) now_.fg = n - 30;
-      if (n == 39) now_.fg = -1;
-      if (n >= 40 && n <= 47) now_.bg = n - 40;
-      if (n == 49) now_.bg = -1;
-      if (n >= 90 && n <= 97) now_.fg = n - 90, now_.bold = true;
-      if (n >= 100 && n <= 107) now_.bg = n - 100;
-    } while (at <= params.size());
-  }
-  // The console's own colours are light grey on black: bold or blink on
-  // them shows white or dark grey.
-  std::string Sgr() const {
-    const int fg = now_.fg < 0 ? (now_.bold ? 97 : 39) : (now_.bold ? 90 : 30) + now_.fg;
-    const int bg = now_.bg < 0 ? (now_.blink ? 100 : 49) : (now_.blink ? 100 : 40) + now_.bg;
-    return "\x1b[0;" + std::to_string(fg) + ";" + std::to_string(bg) + "m";
-  }
-  State now_, saved_;
-};
 
 // Whether an erase in colours `a` shows them on a terminal that erases so.
 bool ErasedExactly(EraseColours erase, Attr a) {

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -187,6 +189,88 @@ TEST(ViewerSave, ViewerOnOtherWindowSizes) {
       // Outside the grid the terminal's own colours.
       EXPECT_EQ(program.screen().CellBg(1, 81), -1);
       EXPECT_EQ(program.screen().CellBg(26, 1), -1);
+    }
+  }
+}
+
+// The viewer on terminals that differ in what the program may send them
+// (scrolling, repeats, how an erase colours a cell, the Linux console's
+// bright colours): after every key the window shows the document from the
+// position in the "L:" field, every cell in the frame's or the window's
+// colours.
+TEST(ViewerSave, ViewerKeysShowTheDocumentOnEveryTerminal) {
+  std::vector<std::string> doc;
+  std::uint32_t seed = 99;
+  while (doc.size() < 120) {
+    seed = seed * 1103515245u + 12345u;
+    std::string line(20 + (seed >> 16) % 101, ' ');
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      seed = seed * 1103515245u + 12345u;
+      const unsigned k = (seed >> 16) % 32;
+      line[i] = k < 26   ? static_cast<char>('a' + k)
+                : k < 30 ? ' '
+                         : static_cast<char>('0' + k - 30);
+    }
+    doc.push_back(line);
+  }
+  // The window's rows as the document's lines from `top`, column `col`.
+  auto shows = [&doc](const VtermScreen& s, std::string* why) {
+    const std::string status = s.RowText(25).substr(65, 12);
+    int top = 0, col = 0;
+    if (std::sscanf(status.c_str(), "L:%4d P:%3d", &top, &col) != 2) return false;
+    for (int row = 2; row <= 24; ++row) {
+      const std::size_t i = static_cast<std::size_t>(top - 1 + row - 2);
+      std::string want = i < doc.size() && doc[i].size() > static_cast<std::size_t>(col - 1)
+                             ? doc[i].substr(static_cast<std::size_t>(col - 1), 76)
+                             : "";
+      want.resize(76, ' ');
+      if (s.RowText(row).substr(2, 76) != want) {
+        *why = "row " + std::to_string(row) + " is not line " + std::to_string(i + 1);
+        return false;
+      }
+    }
+    for (int row = 1; row <= 25; ++row) {
+      for (int c = 1; c <= 80; ++c) {
+        const bool window = row >= 2 && row <= 24 && c >= 3 && c <= 78;
+        if (s.CellBg(row, c) != (window ? 0 : 1) || s.CellFg(row, c) != 7) {
+          *why = "colours at row " + std::to_string(row) + " col " + std::to_string(c);
+          return false;
+        }
+      }
+    }
+    return true;
+  };
+  const struct {
+    const char* name;
+    const char* bytes;
+  } kKeys[] = {{"Down", "\x1b[B"},  {"Down", "\x1b[B"},        {"PgDn", "\x1b[6~"},
+               {"Up", "\x1b[A"},    {"Right", "\x1b[C"},       {"End", "\x1b[4~"},
+               {"Down", "\x1b[B"},  {"Home", "\x1b[1~"},       {"Ctrl+PgDn", "\x1b[6;5~"},
+               {"PgUp", "\x1b[5~"}, {"Ctrl+PgUp", "\x1b[5;5~"}};
+  for (const char* term : {"xterm-256color", "linux", "tmux-256color", "vt220"}) {
+    ScopedTempDir dir;
+    {
+      std::ofstream log(dir.File("SerLog.txt"), std::ios::binary);
+      for (const std::string& line : doc) log << line << "\r\n";
+    }
+    PtyProgram::Options options = ProgramOptions(CopyProgram("q7tlog-sim", dir));
+    options.term = term;
+    options.linux_console_colours = std::string_view(term) == "linux";
+    PtyProgram program(options);
+    ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << term << "\n" << program.ScreenDump();
+    std::string why;
+    ASSERT_TRUE(program.Send("v"));
+    ASSERT_TRUE(program.WaitFor([&](const VtermScreen& s) { return shows(s, &why); }))
+        << term << ", first screen: " << why << "\n"
+        << program.ScreenDump();
+    for (const auto& key : kKeys) {
+      const std::string before = program.screen().RowText(25);
+      ASSERT_TRUE(program.Send(key.bytes));
+      ASSERT_TRUE(program.WaitFor([&](const VtermScreen& s) {
+        return s.RowText(25) != before && shows(s, &why);
+      })) << term
+          << ", after " << key.name << ": " << why << "\n"
+          << program.ScreenDump();
     }
   }
 }

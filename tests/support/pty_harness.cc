@@ -167,6 +167,7 @@ PtyProgram::PtyProgram(Options options) : screen_(options.rows, options.cols) {
 }
 
 void PtyProgram::Start(const Options& options) {
+  linux_console_colours_ = options.linux_console_colours;
   auto env = ChildEnvironment(options);
   std::string path_list = kChildPath;
   for (const auto& [name, value] : env) {
@@ -355,7 +356,11 @@ std::size_t PtyProgram::ReadOutput() {
 
 void PtyProgram::Absorb(const char* data, std::size_t size) {
   raw_output_.append(data, size);
-  screen_.Feed(std::string_view(data, size));
+  if (linux_console_colours_) {
+    screen_.Feed(linux_colours_.Translate(std::string_view(data, size)));
+  } else {
+    screen_.Feed(std::string_view(data, size));
+  }
   // Answers to the program's queries go back as a real terminal's would.
   pending_input_ += screen_.TakeOutput();
   FlushInput();

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/linux_colours.h"
 #include "support/vterm_screen.h"
 
 namespace q7t::test {
@@ -56,6 +57,8 @@ class PtyProgram {
     // access is refused even there. The program and cwd must be reachable for
     // that user (see ScopedTempDir::OpenToAll).
     bool drop_privileges = false;
+    // The screen takes the program's colours as the Linux console does.
+    bool linux_console_colours = false;
   };
 
   // Starts the program on a new pty of the given size. A start that fails is
@@ -118,6 +121,8 @@ class PtyProgram {
   void Kill(int sig);
 
   VtermScreen screen_;
+  bool linux_console_colours_ = false;
+  LinuxColours linux_colours_;
   pid_t pid_ = -1;
   int master_ = -1;
   int pidfd_ = -1;
