@@ -114,6 +114,11 @@ void MenuScreen(Grid& g, int value) {
   g.cursor_col = 18;
 }
 
+// The renderer as for TERM=xterm-256color, the terminal the figures are for.
+TermCaps Xterm() {
+  return CapsForTerm("xterm-256color");
+}
+
 size_t Step(Renderer& r, const Grid& g) {
   std::string out;
   r.Render(g, out);
@@ -125,7 +130,7 @@ void BM_ViewerBytes(benchmark::State& state) {
   const int end_offset = LongestLine() - kTextCols;
   std::map<std::string, double> figures;
   for (auto _ : state) {
-    Renderer r;
+    Renderer r(Xterm());
     Grid g;
     ViewerScreen(g, 0, 0);
     figures["first"] = Step(r, g);
@@ -156,7 +161,7 @@ void BM_ViewerBytes(benchmark::State& state) {
     }
     figures["down_max"] = down_max;
     figures["up_max"] = up_max;
-    Renderer m;
+    Renderer m(Xterm());
     MenuScreen(g, 1234);
     Step(m, g);
     MenuScreen(g, 1235);
@@ -176,7 +181,7 @@ BENCHMARK(BM_ViewerBytes)->Iterations(1);
 void BM_MenuRedraw(benchmark::State& state) {
   Grid g;
   MenuScreen(g, 1234);
-  Renderer r;
+  Renderer r(Xterm());
   std::string out;
   for (auto _ : state) {
     r.Invalidate();
@@ -190,7 +195,7 @@ BENCHMARK(BM_MenuRedraw);
 // CPU time of one viewer Down key: the model's new screen and its diff.
 void BM_ViewerDown(benchmark::State& state) {
   Grid g;
-  Renderer r;
+  Renderer r(Xterm());
   std::string out;
   ViewerScreen(g, 0, 0);
   r.Render(g, out);
@@ -208,7 +213,7 @@ BENCHMARK(BM_ViewerDown);
 // CPU time of the widest steps: a page down and a jump to the line ends.
 void BM_ViewerPageAndEnd(benchmark::State& state) {
   Grid g;
-  Renderer r;
+  Renderer r(Xterm());
   std::string out;
   ViewerScreen(g, 0, 0);
   r.Render(g, out);
@@ -261,7 +266,7 @@ void BM_ViewerKey(benchmark::State& state) {
     for (int offset : {0, 1, end_offset / 2, end_offset}) starts.emplace_back(top, offset);
   }
   Grid g;
-  Renderer r;
+  Renderer r(Xterm());
   std::string out;
   size_t next = 0, bytes = 0;
   for (auto _ : state) {

@@ -231,18 +231,23 @@ int main(int argc, char** argv) {
   // Home and End as each terminal sends them; the other keys are the same.
   const std::vector<Result> xterm = q7t::test::Run("xterm-256color", Keys{"\x1b[H", "\x1b[F"});
   const std::vector<Result> linux_console = q7t::test::Run("linux", Keys{"\x1b[1~", "\x1b[4~"});
-  std::printf("%-26s %7s %7s %7s  %s\n", "step", "xterm", "linux", "target", "wrong colours");
+  // tmux, for comparison: blanks in colours are written there.
+  const std::vector<Result> tmux = q7t::test::Run("tmux-256color", Keys{"\x1b[1~", "\x1b[4~"});
+  std::printf("%-26s %7s %7s %7s %7s  %s\n", "step", "xterm", "linux", "target", "tmux",
+              "wrong colours");
   bool all_met = true;
   for (std::size_t i = 0; i < xterm.size(); ++i) {
     const Result& x = xterm[i];
     const Result* l = i < linux_console.size() ? &linux_console[i] : nullptr;
+    const Result* t = i < tmux.size() ? &tmux[i] : nullptr;
     char target[16] = "-";
     if (x.target >= 0) std::snprintf(target, sizeof target, "%d", x.target);
     bool met = x.target < 0 || (x.bytes >= 0 && x.bytes <= x.target && l != nullptr &&
                                 l->bytes >= 0 && l->bytes <= x.target);
     all_met = all_met && met;
-    std::printf("%-26s %7ld %7ld %7s%s  %d/%d\n", x.name.c_str(), x.bytes, l ? l->bytes : -1,
-                target, met ? " " : "!", x.wrong_colours, l ? l->wrong_colours : -1);
+    std::printf("%-26s %7ld %7ld %7s%s %6ld  %d/%d/%d\n", x.name.c_str(), x.bytes,
+                l ? l->bytes : -1, target, met ? " " : "!", t ? t->bytes : -1, x.wrong_colours,
+                l ? l->wrong_colours : -1, t ? t->wrong_colours : -1);
   }
   std::printf("%s\n", all_met ? "every target met" : "! marks a target missed");
   if (dump) {

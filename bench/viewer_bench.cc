@@ -143,7 +143,7 @@ void BM_ViewerDownKey(benchmark::State& state) {
   std::size_t written = 0;
   for (auto _ : state) {
     KeyTerminal term(kDowns);
-    InstallConsole(&term);
+    InstallConsole(&term, CapsForTerm("xterm-256color"));
     SetScreenSize(80, 25);
     ViewTxtArray("File: SerLog.txt", lines, kLines);
     FlushConsole();
