@@ -290,39 +290,44 @@ class ReadOnlyDir {
 };
 
 TEST(ViewerSave, SaveThatCannotWriteSaysSoAndKeepsTheOldLog) {
-  ScopedTempDir dir;
-  PtyProgram::Options options = ProgramOptions(CopyProgram("q7tlog-sim", dir));
-  std::ofstream(dir.File("SerLog.txt"), std::ios::binary) << "old log\r\nsecond line\r\n";
-  chmod(dir.File("SerLog.txt").c_str(), 0666);
-  ReadOnlyDir read_only(dir);
-  options.cwd = dir.path();
-  options.drop_privileges = true;
-  PtyProgram program(options);
-  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
-  ASSERT_TRUE(program.Send("s"));
-  ASSERT_TRUE(program.WaitForText(24, "Save failed: ")) << program.ScreenDump();
-  const VtermScreen& s = program.screen();
-  EXPECT_NE(s.RowText(24).find(std::strerror(EACCES)), std::string::npos) << program.ScreenDump();
-  EXPECT_EQ(s.RowText(24).substr(1, 14), " Save failed: ") << program.ScreenDump();
-  for (int col = 2; col <= 79; ++col) {
-    ASSERT_EQ(s.CellBg(24, col), 12) << "col " << col;
-    if (s.CellChar(24, col) != U' ') {
-      ASSERT_EQ(s.CellFg(24, col), 15) << "col " << col;
+  // The message bar is bright white on light red: on the Linux console too.
+  for (const char* term : {"xterm-256color", "linux"}) {
+    ScopedTempDir dir;
+    PtyProgram::Options options = ProgramOptions(CopyProgram("q7tlog-sim", dir));
+    options.term = term;
+    options.linux_console_colours = std::string_view(term) == "linux";
+    std::ofstream(dir.File("SerLog.txt"), std::ios::binary) << "old log\r\nsecond line\r\n";
+    chmod(dir.File("SerLog.txt").c_str(), 0666);
+    ReadOnlyDir read_only(dir);
+    options.cwd = dir.path();
+    options.drop_privileges = true;
+    PtyProgram program(options);
+    ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+    ASSERT_TRUE(program.Send("s"));
+    ASSERT_TRUE(program.WaitForText(24, "Save failed: ")) << program.ScreenDump();
+    const VtermScreen& s = program.screen();
+    EXPECT_NE(s.RowText(24).find(std::strerror(EACCES)), std::string::npos) << program.ScreenDump();
+    EXPECT_EQ(s.RowText(24).substr(1, 14), " Save failed: ") << program.ScreenDump();
+    for (int col = 2; col <= 79; ++col) {
+      ASSERT_EQ(s.CellBg(24, col), 12) << term << " col " << col;
+      if (s.CellChar(24, col) != U' ') {
+        ASSERT_EQ(s.CellFg(24, col), 15) << term << " col " << col;
+      }
     }
-  }
-  // It waits for a key, then the menu carries on.
-  ASSERT_TRUE(program.Send("x"));
-  ASSERT_TRUE(program.WaitFor([](const VtermScreen& screen) {
-    return ShowsMenu(screen, MenuRows("???", "0", screen.RowText(6).substr(28, 7)));
-  })) << program.ScreenDump();
-  EXPECT_EQ(ReadWhole(dir.File("SerLog.txt")), "old log\r\nsecond line\r\n");
+    // It waits for a key, then the menu carries on.
+    ASSERT_TRUE(program.Send("x"));
+    ASSERT_TRUE(program.WaitFor([](const VtermScreen& screen) {
+      return ShowsMenu(screen, MenuRows("???", "0", screen.RowText(6).substr(28, 7)));
+    })) << program.ScreenDump();
+    EXPECT_EQ(ReadWhole(dir.File("SerLog.txt")), "old log\r\nsecond line\r\n");
 
-  // The viewer shows the old log.
-  ASSERT_TRUE(program.Send("v"));
-  EXPECT_TRUE(program.WaitFor([](const VtermScreen& screen) {
-    return screen.RowText(2).substr(2, 7) == "old log" &&
-           screen.RowText(3).substr(2, 11) == "second line";
-  })) << program.ScreenDump();
+    // The viewer shows the old log.
+    ASSERT_TRUE(program.Send("v"));
+    EXPECT_TRUE(program.WaitFor([](const VtermScreen& screen) {
+      return screen.RowText(2).substr(2, 7) == "old log" &&
+             screen.RowText(3).substr(2, 11) == "second line";
+    })) << program.ScreenDump();
+  }
 }
 
 }  // namespace
