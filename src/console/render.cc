@@ -1266,9 +1266,12 @@ TermCaps CapsForTerm(std::string_view term) {
              starts("putty") || starts("st-") || term == "st") {
     // They erase in the colours in force, both halves.
     caps.erase = EraseColours::kBoth;
-  } else if (!starts("tmux") && !starts("screen")) {
-    // Unknown: DL/IL are older than SU/SD and more widely kept.
-    caps.scroll_sequences = false;
+  } else if (!starts("tmux")) {
+    // GNU screen, and terminals not known: blanks in colours are written as
+    // spaces, which is right even where an erase takes no colour at all.
+    caps.repeat = false;
+    // DL/IL are older than SU/SD and more widely kept.
+    if (!starts("screen")) caps.scroll_sequences = false;
   }
   return caps;
 }

@@ -593,9 +593,9 @@ TEST(Render, TerminalAbilitiesFollowItsName) {
       {"xterm-256color", EraseColours::kBoth, true, true, false},
       {"xterm", EraseColours::kBoth, true, true, false},
       {"tmux-256color", EraseColours::kBackground, true, true, false},
-      {"screen", EraseColours::kBackground, true, true, false},
-      {"vt220", EraseColours::kBackground, true, false, false},
-      {"", EraseColours::kBackground, true, false, false},
+      {"screen", EraseColours::kBackground, false, true, false},
+      {"vt220", EraseColours::kBackground, false, false, false},
+      {"", EraseColours::kBackground, false, false, false},
   };
   for (const Row& row : rows) {
     const TermCaps caps = CapsForTerm(row.term);
