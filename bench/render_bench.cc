@@ -13,6 +13,7 @@
 
 #include "console/grid.h"
 #include "console/render.h"
+#include "document.h"
 
 namespace q7t {
 namespace {
@@ -23,34 +24,9 @@ constexpr int kTextTop = 2, kTextBottom = 24, kTextLeft = 3, kTextRight = 78;
 constexpr int kTextRows = kTextBottom - kTextTop + 1;
 constexpr int kTextCols = kTextRight - kTextLeft + 1;
 
-// A fixed 300-line document: lines of 20 to 120 printable bytes, words of
-// letters and digits, from a fixed-seed generator.
+// The fixed 300-line document.
 const std::vector<std::string>& Document() {
-  static const std::vector<std::string> doc = [] {
-    std::vector<std::string> lines;
-    std::uint32_t seed = 12345;
-    auto next = [&seed] {
-      seed = seed * 1103515245u + 12345u;
-      return (seed >> 16) & 0x7FFF;
-    };
-    for (int i = 0; i < 300; ++i) {
-      size_t len = 20 + next() % 101;
-      std::string line;
-      while (line.size() < len) {
-        if (!line.empty()) line.push_back(' ');
-        for (int w = 1 + next() % 9; w > 0 && line.size() < len; --w) {
-          int k = next() % 40;
-          line.push_back(static_cast<char>(k < 26   ? 'a' + k
-                                           : k < 36 ? '0' + (k - 26)
-                                                    : ".,:-"[k - 36]));
-        }
-      }
-      line.resize(len);
-      if (line.back() == ' ') line.back() = '.';
-      lines.push_back(line);
-    }
-    return lines;
-  }();
+  static const std::vector<std::string> doc = bench::GeneratedLines(300);
   return doc;
 }
 

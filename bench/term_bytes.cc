@@ -16,8 +16,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "document.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
@@ -26,31 +28,10 @@ namespace {
 constexpr int kLogLines = 300;
 constexpr std::string_view kHeader = "Serial Line Log 12-08-2026 05:33:10 RdCnt=0/00123";
 
-// The log's lines after its header: 20 to 120 printable bytes, words of
-// letters, digits and punctuation, from a fixed-seed generator.
+// The log: its header line, then the benchmarks' fixed lines.
 std::vector<std::string> Document() {
   std::vector<std::string> lines = {std::string(kHeader)};
-  std::uint32_t seed = 12345;
-  auto next = [&seed] {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 16) & 0x7FFF;
-  };
-  while (lines.size() < kLogLines) {
-    std::size_t len = 20 + next() % 101;
-    std::string line;
-    while (line.size() < len) {
-      if (!line.empty()) line.push_back(' ');
-      for (int w = 1 + next() % 9; w > 0 && line.size() < len; --w) {
-        int k = next() % 40;
-        line.push_back(static_cast<char>(k < 26   ? 'a' + k
-                                         : k < 36 ? '0' + (k - 26)
-                                                  : ".,:-"[k - 36]));
-      }
-    }
-    line.resize(len);
-    if (line.back() == ' ') line.back() = '.';
-    lines.push_back(line);
-  }
+  for (std::string& line : bench::GeneratedLines(kLogLines - 1)) lines.push_back(std::move(line));
   return lines;
 }
 
