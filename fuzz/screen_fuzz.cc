@@ -183,16 +183,7 @@ std::string Mismatch(const q7t::test::VtermScreen& term, const Grid& grid, bool 
       if (fg != want_fg || bg != want_bg) return At(r, c) + "wrong colours";
     }
   }
-  if (term.CursorVisible() != grid.cursor_visible) return "cursor visibility";
-  if (grid.cursor_visible) {
-    int r = std::min(grid.cursor_row, term.Rows()), c = std::min(grid.cursor_col, term.Cols());
-    if (term.CursorRow() != r || term.CursorCol() != c) {
-      return "cursor at " + std::to_string(term.CursorRow()) + "," +
-             std::to_string(term.CursorCol()) + " want " + std::to_string(r) + "," +
-             std::to_string(c);
-    }
-  }
-  return "";
+  return q7t::test::CursorMismatch(term, grid.cursor_visible, grid.cursor_row, grid.cursor_col);
 }
 
 constexpr int kMaxFlushes = 40;

@@ -119,16 +119,7 @@ std::string MismatchIn(const VtermScreen& term, const ErasedCells* erased, const
       }
     }
   }
-  if (term.CursorVisible() != grid.cursor_visible) return "cursor visibility";
-  if (grid.cursor_visible) {
-    int r = std::min(grid.cursor_row, term.Rows()), c = std::min(grid.cursor_col, term.Cols());
-    if (term.CursorRow() != r || term.CursorCol() != c) {
-      return "cursor at " + std::to_string(term.CursorRow()) + "," +
-             std::to_string(term.CursorCol()) + " want " + std::to_string(r) + "," +
-             std::to_string(c);
-    }
-  }
-  return "";
+  return CursorMismatch(term, grid.cursor_visible, grid.cursor_row, grid.cursor_col);
 }
 
 std::string Mismatch(const Emulator& emulator, const Grid& grid, bool utf8) {

@@ -3,6 +3,9 @@
 
 #include <vterm.h>
 
+#include <algorithm>
+#include <string>
+
 namespace q7t::test {
 
 struct VtermCallbacks {
@@ -131,6 +134,15 @@ std::string VtermScreen::TakeOutput() {
   std::string taken;
   taken.swap(output_);
   return taken;
+}
+
+std::string CursorMismatch(const VtermScreen& term, bool visible, int row, int col) {
+  if (term.CursorVisible() != visible) return "cursor visibility";
+  if (!visible) return "";
+  const int r = std::min(row, term.Rows()), c = std::min(col, term.Cols());
+  if (term.CursorRow() == r && term.CursorCol() == c) return "";
+  return "cursor at " + std::to_string(term.CursorRow()) + "," + std::to_string(term.CursorCol()) +
+         " want " + std::to_string(r) + "," + std::to_string(c);
 }
 
 }  // namespace q7t::test

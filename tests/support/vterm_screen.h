@@ -46,4 +46,8 @@ class VtermScreen {
   friend struct VtermCallbacks;
 };
 
+// "" when the emulator's cursor shows as wanted: its visibility, and when
+// visible its place (clamped to the window); otherwise what differs.
+std::string CursorMismatch(const VtermScreen& term, bool visible, int row, int col);
+
 }  // namespace q7t::test
