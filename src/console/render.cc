@@ -1256,7 +1256,9 @@ void Renderer::SetCaps(const TermCaps& caps) {
 TermCaps CapsForTerm(std::string_view term) {
   auto starts = [term](std::string_view prefix) { return term.substr(0, prefix.size()) == prefix; };
   TermCaps caps;
-  if (term == "linux" || starts("linux-") || starts("con")) {
+  // The console's own names: linux, linux-16color ..., con80x25 ...
+  const bool console_size = starts("con") && term.size() > 3 && term[3] >= '0' && term[3] <= '9';
+  if (term == "linux" || starts("linux-") || console_size) {
     caps.erase = EraseColours::kBothNormal;
     caps.repeat = false;
     caps.scroll_sequences = false;

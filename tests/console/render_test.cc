@@ -581,6 +581,7 @@ TEST(Render, TerminalAbilitiesFollowItsName) {
   const Row rows[] = {
       {"linux", EraseColours::kBothNormal, false, false, true},
       {"con80x25", EraseColours::kBothNormal, false, false, true},
+      {"contour", EraseColours::kBackground, false, false, false},
       {"xterm-256color", EraseColours::kBoth, true, true, false},
       {"xterm", EraseColours::kBoth, true, true, false},
       {"tmux-256color", EraseColours::kBackground, true, true, false},
