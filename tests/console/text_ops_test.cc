@@ -41,15 +41,6 @@ TEST(TextOps, UpperCaseTouchesOnlyAToZ) {
   EXPECT_EQ(UpperCase(kCloseKey), KeyLeft);
 }
 
-TEST(TextOps, HexAndDecimal) {
-  EXPECT_EQ(HexText(0), "0");
-  EXPECT_EQ(HexText(255), "FF");
-  EXPECT_EQ(HexText(-8), "FFFFFFF8");
-  EXPECT_EQ(HexText(1), "1");
-  EXPECT_EQ(DecText(-10001), "-10001");
-  EXPECT_EQ(DecText(10000), "10000");
-}
-
 TEST(KeyQueue, KeepsTheNewest511) {
   KeyQueue q;
   for (int i = 0; i < 600; ++i) q.Push(std::to_string(i));

@@ -239,11 +239,6 @@ TEST_F(LoadFileTest, ShowsTheFileFound) {
   EXPECT_FALSE(View("SerLog.txt"));
   EXPECT_EQ(Text(2, 3, 7), "exact") << "the exact name wins";
   EXPECT_EQ(Text(1, 66, 77), "V:0001 H:005");
-
-  Restart();
-  term_.Type(test::kEsc);
-  EXPECT_TRUE(View((dir_ / "SerLog.txt").string()));
-  EXPECT_EQ(GetColor(), std::make_pair(7, 0));
 }
 
 TEST_F(LoadFileTest, NothingToShowDrawsNothing) {

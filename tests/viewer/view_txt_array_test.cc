@@ -75,12 +75,6 @@ TEST_F(ViewerTest, FrameFieldsAndColours) {
   EXPECT_EQ(CursorCol(), 79);
 }
 
-TEST_F(ViewerTest, FieldsInTheirOverflowForms) {
-  const LineArray lines = MakeLines(10000, {std::string(1000, 'w')});
-  EXPECT_FALSE(View(lines, 10000));
-  EXPECT_EQ(Text(1, 66, 77), "V:EEEE H:EEE");
-}
-
 TEST_F(ViewerTest, KeysAndClamping) {
   using namespace test;
   const std::string k1000(1000, 'w'), k76(76, 's'), k77(77, 's');
@@ -117,7 +111,6 @@ TEST_F(ViewerTest, KeysAndClamping) {
       {"1000: home", 30, k1000, kRight + kDown + kHome, "L:0002 P:001"},
       {"76: right", 30, k76, kRight, "L:0001 P:001"},
       {"76: end", 30, k76, kEnd, "L:0001 P:001"},
-      {"76: left", 30, k76, kLeft, "L:0001 P:001"},
       {"77: end", 30, k77, kEnd + kRight, "L:0001 P:002"},
       {"a key not in the table", 30, k1000, kDown + "x" + "\r" + kCtrlF10, "L:0002 P:001"},
   };
