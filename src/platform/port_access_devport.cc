@@ -4,8 +4,11 @@
 
 namespace q7t::os {
 
-bool AcquirePorts(int /*base*/, int /*count*/) {
-  return devport::Open();
+PortAttempt AcquirePorts(int /*base*/, int /*count*/) {
+  PortAttempt attempt;
+  attempt.devport_error = devport::Open();
+  attempt.granted = attempt.devport_error == 0;
+  return attempt;
 }
 int PortRead(std::uint16_t port) {
   return devport::Read(port);

@@ -1,5 +1,6 @@
 // Port access on x86: the I/O permission bitmap (ioperm) and in/out
 // instructions; /dev/port when ioperm is refused.
+#include <errno.h>
 #include <sys/io.h>
 
 #include "platform/port_bus_hw.h"
@@ -14,13 +15,17 @@ Way way = Way::kNone;
 
 }  // namespace
 
-bool AcquirePorts(int base, int count) {
+PortAttempt AcquirePorts(int base, int count) {
+  PortAttempt attempt;
   if (::ioperm(static_cast<unsigned long>(base), static_cast<unsigned long>(count), 1) == 0) {
     way = Way::kDirect;
-  } else if (devport::Open()) {
-    way = Way::kDevPort;
+  } else {
+    attempt.ioperm_error = errno;
+    attempt.devport_error = devport::Open();
+    if (attempt.devport_error == 0) way = Way::kDevPort;
   }
-  return way != Way::kNone;
+  attempt.granted = way != Way::kNone;
+  return attempt;
 }
 
 int PortRead(std::uint16_t port) {

@@ -15,9 +15,10 @@ inline int& Fd() {
   return fd;
 }
 
-inline bool Open() {
+// 0 once the device is open (close-on-exec), else the open's errno.
+inline int Open() {
   if (Fd() < 0) Fd() = ::open("/dev/port", O_RDWR | O_CLOEXEC);
-  return Fd() >= 0;
+  return Fd() >= 0 ? 0 : errno;
 }
 
 inline int Read(std::uint16_t port) {

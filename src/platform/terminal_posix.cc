@@ -32,6 +32,7 @@ struct termios g_raw;
 bool g_have_saved = false;
 std::atomic<bool> g_restored{false};
 int g_wake_pipe[2] = {-1, -1};
+void (*g_after_restore)() = nullptr;
 volatile std::sig_atomic_t g_repaint = 0;
 volatile std::sig_atomic_t g_hangup = 0;
 volatile std::sig_atomic_t g_resumed = 0;
@@ -74,9 +75,15 @@ void Wake() {
   }
 }
 
+// The terminal handed back for good, then the program's last word.
+void RestoreForEnd() {
+  RestoreModesSignalSafe();
+  if (g_after_restore) g_after_restore();
+}
+
 void OnFatalSignal(int sig) {
   int saved_errno = errno;
-  if (!g_restored.exchange(true)) RestoreModesSignalSafe();
+  if (!g_restored.exchange(true)) RestoreForEnd();
   ::signal(sig, SIG_DFL);
   ::raise(sig);
   errno = saved_errno;
@@ -262,7 +269,11 @@ PosixTerminal::~PosixTerminal() {
 
 void PosixTerminal::Restore() {
   if (g_restored.exchange(true)) return;
-  RestoreModesSignalSafe();
+  RestoreForEnd();
+}
+
+void SetAfterRestore(void (*after)()) {
+  g_after_restore = after;
 }
 
 void PosixTerminal::Write(std::string_view bytes) {

@@ -49,4 +49,10 @@ class PosixTerminal : public Terminal {
   bool kitty_keys_ = false;  // the disambiguate mode is pushed
 };
 
+// A function run once the terminal's modes have been given back at the end
+// of the program, on every way out (orderly end, hang-up, the fatal
+// signals), so that it can leave a last word on stderr below the picture.
+// It must be async-signal-safe. Set before the terminal is taken over.
+void SetAfterRestore(void (*after)());
+
 }  // namespace q7t::os

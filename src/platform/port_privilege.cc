@@ -1,0 +1,97 @@
+// Giving up the power to gain port access once the card's ports are held,
+// through the kernel's own capability calls (capget, capset, prctl).
+#include <errno.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "platform/port_bus_hw.h"
+
+namespace q7t::os {
+
+namespace {
+
+constexpr int kWords = _LINUX_CAPABILITY_U32S_3;
+using CapSets = __user_cap_data_struct[kWords];
+constexpr int kRawIoWord = CAP_SYS_RAWIO / 32;
+constexpr std::uint32_t kRawIoBit = 1u << (CAP_SYS_RAWIO % 32);
+
+bool GetCaps(CapSets& sets) {
+  __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+  return ::syscall(SYS_capget, &head, sets) == 0;
+}
+
+bool SetCaps(CapSets& sets) {
+  __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+  return ::syscall(SYS_capset, &head, sets) == 0;
+}
+
+std::string Failed(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Root: the raw I/O capability leaves the bounding set first (so that no
+// later exec brings it back), then the ambient set and the other three.
+std::string DropRawIo() {
+  if (::prctl(PR_CAPBSET_READ, CAP_SYS_RAWIO, 0, 0, 0) == 1 &&
+      ::prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0) != 0) {
+    return Failed("bounding set");
+  }
+  if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_LOWER, CAP_SYS_RAWIO, 0, 0) != 0 && errno != EINVAL) {
+    return Failed("ambient set");
+  }
+  CapSets sets{};
+  if (!GetCaps(sets)) return Failed("capget");
+  sets[kRawIoWord].effective &= ~kRawIoBit;
+  sets[kRawIoWord].permitted &= ~kRawIoBit;
+  sets[kRawIoWord].inheritable &= ~kRawIoBit;
+  return SetCaps(sets) ? "" : Failed("capset");
+}
+
+// Not root: every capability leaves every set the process may lower.
+std::string DropAll() {
+  if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
+    return Failed("ambient set");
+  }
+  CapSets sets{};
+  return SetCaps(sets) ? "" : Failed("capset");
+}
+
+// What the kernel holds now, read back rather than assumed.
+std::string Check(bool root) {
+  CapSets sets{};
+  if (!GetCaps(sets)) return Failed("capget");
+  for (int i = 0; i < kWords; ++i) {
+    std::uint32_t gone = root ? (i == kRawIoWord ? kRawIoBit : 0) : ~0u;
+    if ((sets[i].effective | sets[i].permitted | sets[i].inheritable) & gone) {
+      return "capabilities still held after capset";
+    }
+  }
+  // Past the last capability the kernel knows (or without an ambient set)
+  // the question fails.
+  for (int cap = 0; cap < 32 * kWords; ++cap) {
+    if (root && cap != CAP_SYS_RAWIO) continue;
+    int held = ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, cap, 0, 0);
+    if (held < 0) break;
+    if (held == 1) return "ambient capabilities still held";
+  }
+  if (root && ::prctl(PR_CAPBSET_READ, CAP_SYS_RAWIO, 0, 0, 0) == 1) {
+    return "raw I/O still in the bounding set";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string DropPortPrivilege() {
+  const bool root = ::geteuid() == 0;
+  std::string failure = root ? DropRawIo() : DropAll();
+  return failure.empty() ? Check(root) : failure;
+}
+
+}  // namespace q7t::os

@@ -1,0 +1,162 @@
+// The real-card build's power over the I/O ports: under porttrap, which
+// grants the card's ports and answers them like a card, the process gives
+// that power up as soon as it holds the ports; and a refused access is
+// explained on stderr when the program ends, never on the screen.
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "e2e/menu_screen.h"
+#include "support/pty_harness.h"
+
+namespace q7t::test {
+namespace {
+
+constexpr std::uint64_t kRawIo = std::uint64_t{1} << CAP_SYS_RAWIO;
+const std::vector<std::string> kNobodyWithRawIo = {"setpriv",
+                                                   "--reuid=65534",
+                                                   "--regid=65534",
+                                                   "--clear-groups",
+                                                   "--inh-caps=+sys_rawio",
+                                                   "--ambient-caps=+sys_rawio",
+                                                   "--"};
+
+// Why the programs run here cannot run as these tests need; empty when they
+// can: porttrap traces, and setpriv hands uid 65534 the raw I/O capability.
+std::string Unavailable() {
+  if (std::string(Q7T_PORTTRAP).empty()) return "porttrap is not beside the checkout";
+  if (geteuid() != 0) return "needs root to run the program as uid 65534";
+  std::string command = std::string(Q7T_PORTTRAP) + " --";
+  for (const auto& arg : kNobodyWithRawIo) command += " " + arg;
+  command += " grep -q '^CapAmb:[[:space:]]*0*20000$' /proc/self/status 2>/dev/null";
+  int status = std::system(command.c_str());
+  if (!WIFEXITED(status)) return "cannot check porttrap and setpriv";
+  switch (WEXITSTATUS(status)) {
+    case 0:
+      return "";
+    case 125:
+      return "porttrap cannot trace here (ptrace not allowed)";
+    case 127:
+      return "setpriv is not installed";
+  }
+  return "setpriv cannot give uid 65534 cap_sys_rawio here";
+}
+
+// The Cap* lines of /proc/PID/status by name.
+std::map<std::string, std::uint64_t> Caps(pid_t pid) {
+  std::map<std::string, std::uint64_t> caps;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Cap", 0) != 0) continue;
+    std::size_t colon = line.find(':');
+    caps[line.substr(0, colon)] = std::stoull(line.substr(colon + 1), nullptr, 16);
+  }
+  return caps;
+}
+
+// The child of `parent` (porttrap's traced program), or -1.
+pid_t ChildOf(pid_t parent) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::size_t end = text.rfind(')');
+    if (end == std::string::npos) continue;
+    std::istringstream fields(text.substr(end + 2));
+    char state;
+    pid_t ppid = -1;
+    fields >> state >> ppid;
+    if (ppid == parent) return std::stoi(name);
+  }
+  return -1;
+}
+
+TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
+  if (std::string why = Unavailable(); !why.empty()) GTEST_SKIP() << why;
+  const auto own = Caps(getpid());
+  for (bool root : {false, true}) {
+    SCOPED_TRACE(root ? "root" : "uid 65534 with cap_sys_rawio");
+    ScopedTempDir dir;
+    ASSERT_TRUE(dir.OpenToAll());
+    std::vector<std::string> args = {"--mode", "2A", "--count", "123", "--flag", "--"};
+    if (!root) args.insert(args.end(), kNobodyWithRawIo.begin(), kNobodyWithRawIo.end());
+    args.push_back(CopyProgram("q7tlog", dir));
+    PtyProgram::Options options = ProgramOptions(Q7T_PORTTRAP, args);
+    options.cwd = dir.path();
+    PtyProgram program(options);
+    ASSERT_TRUE(program.WaitFor(MenuWith("???", "2A", "0/00000"))) << program.ScreenDump();
+    pid_t pid = ChildOf(program.pid());
+    ASSERT_GT(pid, 0);
+    auto caps = Caps(pid);
+    if (root) {
+      // Root keeps every other power an exec gives it.
+      const std::uint64_t rest = (own.at("CapBnd") | own.at("CapInh")) & ~kRawIo;
+      EXPECT_EQ(caps["CapEff"], rest);
+      EXPECT_EQ(caps["CapPrm"], rest);
+      EXPECT_EQ(caps["CapBnd"], own.at("CapBnd") & ~kRawIo);
+      EXPECT_EQ(caps["CapInh"] & kRawIo, 0u);
+      EXPECT_EQ(caps["CapAmb"] & kRawIo, 0u);
+    } else {
+      for (const char* set : {"CapEff", "CapPrm", "CapInh", "CapAmb"}) {
+        EXPECT_EQ(caps[set], 0u) << set;
+      }
+    }
+    // The ports granted before stay granted.
+    ASSERT_TRUE(program.Send("r"));
+    EXPECT_TRUE(program.WaitFor(MenuWith("???", "2A", "1/00123"))) << program.ScreenDump();
+    ASSERT_TRUE(program.Send("q"));
+    int status = -1;
+    ASSERT_TRUE(program.WaitForExit(5000, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(program.raw_output().find("q7tlog:"), std::string::npos) << "a last word on stderr";
+  }
+}
+
+TEST(PortPrivilege, RefusalExplainedOnStderrAtTheEnd) {
+  for (bool by_signal : {false, true}) {
+    SCOPED_TRACE(by_signal ? "SIGTERM" : "Q");
+    ScopedTempDir dir;
+    ASSERT_TRUE(dir.OpenToAll());
+    PtyProgram::Options options =
+        ProgramOptions("/bin/sh", {"-c", "exec \"$0\" 2>stderr.txt", CopyProgram("q7tlog", dir)});
+    options.cwd = dir.path();
+    options.drop_privileges = true;
+    PtyProgram program(options);
+    ASSERT_TRUE(program.WaitFor(MenuWith("???", "FFFFFFF8", "1/30712"))) << program.ScreenDump();
+    if (by_signal) {
+      kill(program.pid(), SIGTERM);
+    } else {
+      ASSERT_TRUE(program.Send("q"));
+    }
+    int status = -1;
+    ASSERT_TRUE(program.WaitForExit(5000, &status));
+    EXPECT_EQ(by_signal, WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+
+    std::ifstream file(dir.File("stderr.txt"));
+    std::string err((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(err.rfind("q7tlog: no access to the card's ports 0x350-0x351 (", 0), 0u) << err;
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_NE(err.find("(ioperm: "), std::string::npos) << err;
+#endif
+    EXPECT_NE(err.find("/dev/port: "), std::string::npos) << err;
+    EXPECT_NE(err.find("setcap cap_sys_rawio+ep q7tlog\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+    EXPECT_EQ(program.raw_output().find("0x350"), std::string::npos) << "shown on the screen";
+  }
+}
+
+}  // namespace
+}  // namespace q7t::test
