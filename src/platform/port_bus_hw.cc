@@ -75,7 +75,7 @@ bool HardwarePortBus::Granted(std::uint16_t port) {
     std::string failure = os::DropPortPrivilege();
     if (!failure.empty()) {
       drop_failure_ = "the card's ports " + PortRange(base_, count_) +
-                      " were granted, but the power to reach them could not be given up (" +
+                      " were granted, but the power to reach them could not be given up in full (" +
                       failure + ")";
     }
     ShowNote(drop_failure_);

@@ -31,41 +31,54 @@ bool SetCaps(CapSets& sets) {
   return ::syscall(SYS_capset, &head, sets) == 0;
 }
 
-std::string Failed(const char* what) {
-  return std::string(what) + ": " + std::strerror(errno);
+// The first failure of the steps below, kept while the later steps still
+// give up whatever they can.
+void Failed(const char* what, std::string& failure) {
+  if (failure.empty()) failure = std::string(what) + ": " + std::strerror(errno);
 }
 
-// Root: the raw I/O capability leaves the bounding set first (so that no
-// later exec brings it back), then the ambient set and the other three.
+// Root: the raw I/O capability leaves the bounding set (so that no later
+// exec brings it back), the ambient set and the other three.
 std::string DropRawIo() {
+  std::string failure;
   if (::prctl(PR_CAPBSET_READ, CAP_SYS_RAWIO, 0, 0, 0) == 1 &&
       ::prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0) != 0) {
-    return Failed("bounding set");
+    Failed("bounding set", failure);
   }
   if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_LOWER, CAP_SYS_RAWIO, 0, 0) != 0 && errno != EINVAL) {
-    return Failed("ambient set");
+    Failed("ambient set", failure);
   }
   CapSets sets{};
-  if (!GetCaps(sets)) return Failed("capget");
+  if (!GetCaps(sets)) {
+    Failed("capget", failure);
+    return failure;
+  }
   sets[kRawIoWord].effective &= ~kRawIoBit;
   sets[kRawIoWord].permitted &= ~kRawIoBit;
   sets[kRawIoWord].inheritable &= ~kRawIoBit;
-  return SetCaps(sets) ? "" : Failed("capset");
+  if (!SetCaps(sets)) Failed("capset", failure);
+  return failure;
 }
 
 // Not root: every capability leaves every set the process may lower.
 std::string DropAll() {
+  std::string failure;
   if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
-    return Failed("ambient set");
+    Failed("ambient set", failure);
   }
   CapSets sets{};
-  return SetCaps(sets) ? "" : Failed("capset");
+  if (!SetCaps(sets)) Failed("capset", failure);
+  return failure;
 }
 
 // What the kernel holds now, read back rather than assumed.
 std::string Check(bool root) {
+  std::string failure;
   CapSets sets{};
-  if (!GetCaps(sets)) return Failed("capget");
+  if (!GetCaps(sets)) {
+    Failed("capget", failure);
+    return failure;
+  }
   for (int i = 0; i < kWords; ++i) {
     std::uint32_t gone = root ? (i == kRawIoWord ? kRawIoBit : 0) : ~0u;
     if ((sets[i].effective | sets[i].permitted | sets[i].inheritable) & gone) {

@@ -11,10 +11,8 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "e2e/menu_screen.h"
@@ -24,33 +22,23 @@ namespace q7t::test {
 namespace {
 
 constexpr std::uint64_t kRawIo = std::uint64_t{1} << CAP_SYS_RAWIO;
-const std::vector<std::string> kNobodyWithRawIo = {"setpriv",
-                                                   "--reuid=65534",
-                                                   "--regid=65534",
-                                                   "--clear-groups",
-                                                   "--inh-caps=+sys_rawio",
-                                                   "--ambient-caps=+sys_rawio",
-                                                   "--"};
+constexpr const char* kNobodyWithRawIo =
+    "setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+sys_rawio "
+    "--ambient-caps=+sys_rawio --";
 
 // Why the programs run here cannot run as these tests need; empty when they
 // can: porttrap traces, and setpriv hands uid 65534 the raw I/O capability.
 std::string Unavailable() {
   if (std::string(Q7T_PORTTRAP).empty()) return "porttrap is not beside the checkout";
   if (geteuid() != 0) return "needs root to run the program as uid 65534";
-  std::string command = std::string(Q7T_PORTTRAP) + " --";
-  for (const auto& arg : kNobodyWithRawIo) command += " " + arg;
-  command += " grep -q '^CapAmb:[[:space:]]*0*20000$' /proc/self/status 2>/dev/null";
+  std::string command = std::string(Q7T_PORTTRAP) + " -- " + kNobodyWithRawIo +
+                        " grep -q '^CapAmb:[[:space:]]*0*20000$' /proc/self/status 2>/dev/null";
   int status = std::system(command.c_str());
-  if (!WIFEXITED(status)) return "cannot check porttrap and setpriv";
-  switch (WEXITSTATUS(status)) {
-    case 0:
-      return "";
-    case 125:
-      return "porttrap cannot trace here (ptrace not allowed)";
-    case 127:
-      return "setpriv is not installed";
-  }
-  return "setpriv cannot give uid 65534 cap_sys_rawio here";
+  int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return code == 0     ? ""
+         : code == 125 ? "porttrap cannot trace here (ptrace not allowed)"
+         : code == 127 ? "setpriv is not installed"
+                       : "setpriv cannot give uid 65534 cap_sys_rawio here";
 }
 
 // The Cap* lines of /proc/PID/status by name.
@@ -66,24 +54,6 @@ std::map<std::string, std::uint64_t> Caps(pid_t pid) {
   return caps;
 }
 
-// The child of `parent` (porttrap's traced program), or -1.
-pid_t ChildOf(pid_t parent) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::size_t end = text.rfind(')');
-    if (end == std::string::npos) continue;
-    std::istringstream fields(text.substr(end + 2));
-    char state;
-    pid_t ppid = -1;
-    fields >> state >> ppid;
-    if (ppid == parent) return std::stoi(name);
-  }
-  return -1;
-}
-
 TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
   if (std::string why = Unavailable(); !why.empty()) GTEST_SKIP() << why;
   const auto own = Caps(getpid());
@@ -91,15 +61,18 @@ TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
     SCOPED_TRACE(root ? "root" : "uid 65534 with cap_sys_rawio");
     ScopedTempDir dir;
     ASSERT_TRUE(dir.OpenToAll());
-    std::vector<std::string> args = {"--mode", "2A", "--count", "123", "--flag", "--"};
-    if (!root) args.insert(args.end(), kNobodyWithRawIo.begin(), kNobodyWithRawIo.end());
-    args.push_back(CopyProgram("q7tlog", dir));
+    CopyProgram("q7tlog", dir);
+    // The shell leaves its pid, which the program keeps through the execs.
+    std::string run =
+        std::string("echo $$ >pid.txt; exec ") + (root ? "" : kNobodyWithRawIo) + " ./q7tlog";
+    std::vector<std::string> args = {"--mode", "2A",      "--count", "123", "--flag",
+                                     "--",     "/bin/sh", "-c",      run};
     PtyProgram::Options options = ProgramOptions(Q7T_PORTTRAP, args);
     options.cwd = dir.path();
     PtyProgram program(options);
     ASSERT_TRUE(program.WaitFor(MenuWith("???", "2A", "0/00000"))) << program.ScreenDump();
-    pid_t pid = ChildOf(program.pid());
-    ASSERT_GT(pid, 0);
+    pid_t pid = -1;
+    std::ifstream(dir.File("pid.txt")) >> pid;
     auto caps = Caps(pid);
     if (root) {
       // Root keeps every other power an exec gives it.
