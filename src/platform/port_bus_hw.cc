@@ -79,7 +79,7 @@ bool HardwarePortBus::Granted(std::uint16_t port) {
                       failure + ")";
     }
     ShowNote(drop_failure_);
-  } else if (refusal_.empty() || !(attempt == last_)) {
+  } else if (refusal_.empty() || attempt != last_) {
     refusal_ = RefusalText(base_, count_, attempt);
     ShowNote(refusal_);
   }
