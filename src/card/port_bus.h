@@ -13,6 +13,9 @@ class PortBus {
   virtual int In(std::uint16_t port) = 0;
   // The low byte of `value` to `port`; does nothing when access is refused.
   virtual void Out(std::uint16_t port, int value) = 0;
+  // After an access: true when that access was refused. A bus that is always
+  // there never refuses.
+  virtual bool Refused() const { return false; }
 };
 
 }  // namespace q7t

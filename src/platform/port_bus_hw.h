@@ -19,6 +19,7 @@ class HardwarePortBus : public PortBus {
 
   int In(std::uint16_t port) override;
   void Out(std::uint16_t port, int value) override;
+  bool Refused() const override { return !granted_; }
 
  private:
   bool Granted(std::uint16_t port);
