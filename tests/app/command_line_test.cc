@@ -135,20 +135,15 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
   };
   const Case kCases[] = {
       {{"baud", "1200"}, "baud rate '1200' is too low: its divisor 104167"},
-      {{"baud", "1907"}, "'1907' is too low"},
       {{"baud", "9600baud"}, "'9600baud' is not a positive number"},
-      {{"baud", "0"}, "'0' is not"},
       {{"baud", "--", "-9600"}, "'-9600' is not"},
       {{"baud", "250000001"}, "'250000001' is too high"},
       {{"baud"}, "baud needs RATE"},
       {{"mode", "100"}, "mode '100' is not one or two hexadecimal digits"},
-      {{"mode", "x"}, "mode 'x'"},
       {{"mode", "+1"}, "mode '+1'"},
-      {{"mode", ""}, "mode ''"},
       {{"copy", "now"}, "copy: unexpected 'now'"},
       {{"save", "/nonexistent/log"}, "'/nonexistent/log' is in no existing folder"},
       {{"save", "/tmp"}, "save file '/tmp' is not a file name"},
-      {{"save", "a", "b"}, "unexpected 'b'"},
       {{"--json", "copy"}, "'--json' belongs to the status command"},
       {{"frob"}, "unknown command 'frob'"},
       {{"--frob"}, "unknown option '--frob'"},
@@ -176,11 +171,6 @@ TEST_F(CommandLine, HelpAndVersionOnStdout) {
     EXPECT_EQ(got.traffic + got.err, "") << option;
   }
   EXPECT_EQ(Run({"-V"}).out, std::string("q7tlog ") + Q7T_VERSION_FOR_TEST + "\n");
-  const std::string help = Run({"--help"}).out;
-  for (const Command& c : Commands())
-    EXPECT_NE(help.find("  " + std::string(c.name)), std::string::npos);
-  EXPECT_EQ(help.find("--device"), std::string::npos);
-  EXPECT_NE(Run({"--help"}, Program::kVirtualCard).out.find("--device=DEVICE"), std::string::npos);
 }
 
 TEST_F(CommandLine, VirtualCardTellsDevicesFromCommands) {

@@ -109,8 +109,6 @@ TEST_F(UnderPorttrap, SaveReadsTheLogFromTheOldestByte) {
   expected += "idx 39\nrd 80\nidx 3B\n";
   for (int k = 0; k < 8192; ++k) expected += "rd 00\n";
   EXPECT_EQ(trace_, expected + "idx 3A\nwr 1F\n");
-  EXPECT_EQ(Run({"status", "--json"}).out,
-            "{\"counter_word\":0,\"flag\":0,\"count\":0,\"mode\":31}\n");
 }
 
 TEST_F(UnderPorttrap, NoPortTouchedWithoutAWholeValidCommandLine) {
