@@ -41,7 +41,7 @@ std::string LogFolder(const std::string& dir, const std::string& what, std::stri
   return absolute;
 }
 
-// The option argv[optind - 1] named, as the user wrote it, for messages.
+// The option at argv[index] as the user wrote it, without any "=value".
 std::string OptionText(char* const* argv, int index) {
   std::string text = argv[index];
   const std::size_t eq = text.find('=');
