@@ -1,12 +1,22 @@
-# q7tlog: `make run` installs what is missing, builds and starts q7tlog-sim;
-# `make test` does the same and runs every test.
+# q7tlog: `make run` installs what is missing, builds q7tlog-sim alone and
+# starts it; `make test` builds everything and runs every test.
+# `make install PREFIX=DIR`, `make deb` and `make static` build Release
+# programs without tests or benchmarks, each in a build folder of its own.
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_ARGS ?=
-PACKAGES   := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev
+DIST       ?= build-dist
+STATIC     ?= build-static
+PREFIX     ?= /usr/local
+PACKAGES   := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev \
+              dpkg-dev mandoc
+# Release programs built as Debian builds its packages: -O2, hardened.
+RELEASE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release -DQ7T_TESTS=OFF -DQ7T_BENCH=OFF \
+  "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
+  "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro,-z,now"
 
-.PHONY: all deps configure build run test bench format clean
+.PHONY: all deps configure build run test bench dist install deb static format clean
 
 all: build
 
@@ -34,7 +44,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD)
 
-run: build
+run: configure
+	cmake --build $(BUILD) --target q7tlog-sim
 	./$(BUILD)/bin/q7tlog-sim
 
 test: build
@@ -45,8 +56,26 @@ bench: deps
 	cmake --build build-release --target q7t_bench
 	./build-release/bin/q7t_bench
 
+dist: deps
+	cmake -S . -B $(DIST) $(RELEASE_ARGS) $(CMAKE_ARGS)
+	cmake --build $(DIST)
+
+# Stripped programs, man page, README, bash completion under PREFIX.
+install: dist
+	cmake --install $(DIST) --prefix $(PREFIX) --strip
+
+# $(DIST)/q7tlog_VERSION_ARCH.deb
+deb: dist
+	cd $(DIST) && cpack -G DEB
+
+# $(STATIC)/bin/q7tlog and q7tlog-sim, linked statically.
+static: deps
+	cmake -S . -B $(STATIC) $(RELEASE_ARGS) -DQ7T_STATIC=ON $(CMAKE_ARGS)
+	cmake --build $(STATIC) --target q7tlog q7tlog-sim
+	strip $(STATIC)/bin/q7tlog $(STATIC)/bin/q7tlog-sim
+
 format:
 	clang-format -i $$(git ls-files '*.cc' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-release
+	rm -rf $(BUILD) build-asan build-release $(DIST) $(STATIC)

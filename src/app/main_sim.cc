@@ -1,17 +1,25 @@
 // q7tlog-sim: the same tool with the virtual card answering at its ports.
-// An argument names a serial device the virtual card listens on.
+// A device path (or --device) names a serial device the virtual card listens
+// on; the menu without one has the built-in instrument sending to it.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/tool.h"
 #include "sim/sim_card.h"
 
 int main(int argc, char** argv) {
+  const q7t::Invocation inv = q7t::ParseCommandLine(argc, argv, q7t::Program::kVirtualCard,
+                                                    std::getenv(q7t::kLogDirVariable));
+  if (const int status = q7t::AnswerWithoutCard(inv); status >= 0) return status;
   std::string error;
-  auto card = q7t::StartSimCard(argc, argv, &error);
+  // A one-shot command meets the card at power-on: nothing received yet.
+  const bool instrument = inv.what == q7t::Invocation::What::kMenu;
+  auto card = q7t::StartSimCard(inv.device, instrument, &error);
   if (!card) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  return q7t::RunTool(*card);
+  return q7t::RunTool(*card, inv);
 }

@@ -29,7 +29,6 @@ constexpr std::string_view kViewLine = " <V> View Log";
 constexpr std::string_view kBaudPrompt = "Select Baud Rate";
 constexpr std::string_view kModePrompt =
     "Mode Register (hexa 0=Kv 1=TR22A 2=W48 3=TR22B 4=LPN 5=EX906)";
-constexpr std::string_view kLogFile = "SerLog.txt";
 constexpr int kKeyRow = 22;
 constexpr int kMessageRow = 24;
 constexpr int kMessageBg = 12, kMessageFg = 15;
@@ -54,9 +53,7 @@ void DrawMenu(const MenuState& state, const std::string& counter_text, int mode_
 
 void SetBaudRate(MenuState& state) {
   state.baud_text = InputLine(kBaudPrompt);
-  std::int32_t d = BaudDivisor(TextValue(state.baud_text));
-  CardWriteReg(kRegCounterLow, d & 0xFF);
-  CardWriteReg(kRegCounterHigh, (d >> 8) & 0xFF);
+  CardSetDivisor(BaudDivisor(TextValue(state.baud_text)));
 }
 
 // The mode entry read as hexadecimal, as a 32-bit signed value; outside that
@@ -73,13 +70,7 @@ std::int32_t ModeEntryValue(const std::string& entry) {
 void SetMode(MenuState& state) {
   state.mode_entry = InputLine(kModePrompt);
   if (state.mode_entry.empty()) return;
-  CardWriteReg(kRegMode, ModeEntryValue(state.mode_entry) & 0xFF);
-}
-
-void CopyCounter(int mode_value) {
-  CardWriteReg(kRegMode, mode_value | kModeHold);
-  CardWriteReg(kRegCommand, kCmdCopyCounter);
-  CardWriteReg(kRegMode, mode_value);
+  CardSetMode(ModeEntryValue(state.mode_entry));
 }
 
 // A save that could not write its file says so on the message line and
@@ -97,15 +88,13 @@ void Save(int mode_value) {
 void StartUp() {
   CardBase = 0x350;
   SetScreenSize(80, 25);
-  os::ChangeDir(os::ProgramDir());  // a failure is ignored
+  os::ChangeDir(LogDir());  // a failure is ignored
 }
 
 bool MenuPass(MenuState& state) {
-  int low = CardReadReg(kRegCounterLow);
-  int high = CardReadReg(kRegCounterHigh);
-  std::string counter_text = CounterText(CounterWord(low, high));
-  int mode_value = CardReadReg(kRegMode);
-  DrawMenu(state, counter_text, mode_value);
+  const CardPass pass = CardReadPass();
+  const int mode_value = pass.mode_value;
+  DrawMenu(state, CounterText(pass.counter_word), mode_value);
   MoveCursor(kKeyRow, 1, -1);
   std::string command = UpperCase(WaitKey());
   if (command == "B") {
@@ -113,13 +102,13 @@ bool MenuPass(MenuState& state) {
   } else if (command == "M") {
     SetMode(state);
   } else if (command == "R") {
-    CopyCounter(mode_value);
+    CardCopyCounter(mode_value);
   } else if (command == "Z") {
-    CardWriteReg(kRegCommand, kCmdResetCounter);
+    CardResetCounter();
   } else if (command == "S") {
     Save(mode_value);
   } else if (command == "V") {
-    ViewTxtFile(std::string(kLogFile));
+    ViewTxtFile(kLogFileName);
   } else if (command == "Q" || command == KeyEsc) {
     ClearScreen();
     return false;

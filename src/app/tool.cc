@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "app/commands.h"
 #include "app/menu.h"
 #include "card/card.h"
+#include "card/save_log.h"
 #include "console/console.h"
 #include "console/render.h"
 #include "platform/terminal_posix.h"
@@ -27,7 +29,9 @@ void ExitTool(int status) {
 
 }  // namespace
 
-int RunTool(PortBus& bus) {
+int RunTool(PortBus& bus, const Invocation& inv) {
+  if (inv.what == Invocation::What::kCommand) return RunCommand(inv, bus);
+  SetLogDir(inv.log_dir);
   std::string err;
   std::unique_ptr<os::PosixTerminal> terminal = os::PosixTerminal::Start(STDIN_FILENO, &err);
   if (!terminal) {

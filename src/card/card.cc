@@ -48,6 +48,51 @@ void CardWriteReg(int index, int value) {
   PortOut(static_cast<std::uint16_t>(CardBase), value & 0xFF);
 }
 
+bool CardRefused() {
+  return !port_bus || port_bus->Refused();
+}
+
+std::string CardRefusalText() {
+  if (!port_bus) return "no access to the card's ports 0x350-0x351";
+  return port_bus->RefusalText();
+}
+
+int CardReadCounter() {
+  const int low = CardReadReg(kRegCounterLow);
+  const int high = CardReadReg(kRegCounterHigh);
+  return CounterWord(low, high);
+}
+
+CardPass CardReadPass() {
+  CardPass pass;
+  pass.counter_word = CardReadCounter();
+  pass.mode_value = CardReadReg(kRegMode);
+  return pass;
+}
+
+void CardSetDivisor(std::int32_t divisor) {
+  CardWriteReg(kRegCounterLow, divisor & 0xFF);
+  CardWriteReg(kRegCounterHigh, (divisor >> 8) & 0xFF);
+}
+
+void CardSetMode(int value) {
+  CardWriteReg(kRegMode, value & 0xFF);
+}
+
+void CardHold(int mode_value) {
+  CardWriteReg(kRegMode, mode_value | kModeHold);
+}
+
+void CardCopyCounter(int mode_value) {
+  CardHold(mode_value);
+  CardWriteReg(kRegCommand, kCmdCopyCounter);
+  CardSetMode(mode_value);
+}
+
+void CardResetCounter() {
+  CardWriteReg(kRegCommand, kCmdResetCounter);
+}
+
 std::int32_t BaudDivisor(double rate) {
   // floor(q + 0.5) rounds exact halves up; a quotient that is not finite or
   // does not fit 32 bits (rate 0, NaN, tiny rates) has no divisor.

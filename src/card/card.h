@@ -1,6 +1,7 @@
 // The card's registers behind its index port (CardBase + 1) and data port
-// (CardBase): register access, the baud divisor and the counter text. The
-// program's only path to the card.
+// (CardBase): register access, the card operations every command is built
+// from, the baud divisor and the counter text. The program's only path to
+// the card.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,36 @@ void CardSelectReg(int index);
 int CardReadData();
 int CardReadReg(int index);
 void CardWriteReg(int index, int value);
+
+// True when port access was asked for and refused (no port bus counts as
+// refused); the accesses then read -8 and wrote nothing.
+bool CardRefused();
+// Why the last access was refused, in words; empty while it was not.
+std::string CardRefusalText();
+
+// What a menu pass reads before it draws: the counter word (0x38, then 0x39)
+// and the mode value (0x3A).
+struct CardPass {
+  int counter_word = 0;
+  int mode_value = 0;
+};
+CardPass CardReadPass();
+// The counter word: register 0x38 (low byte), then 0x39 (high byte).
+int CardReadCounter();
+
+// The card operations of the commands; the menu keys and the one-shot
+// commands both go through these, so they make the same accesses.
+// The divisor's low 16 bits to 0x38 and 0x39 (B).
+void CardSetDivisor(std::int32_t divisor);
+// A value's low byte to the mode register (M; the end of a hold).
+void CardSetMode(int value);
+// Mode bit 0x10 set on `mode_value`: the log and counters stand still while
+// the counter is copied and the log read out. CardSetMode(mode_value) ends it.
+void CardHold(int mode_value);
+// Command 0x01 under a hold, then the mode value again (R).
+void CardCopyCounter(int mode_value);
+// Command 0x02 (Z).
+void CardResetCounter();
 
 // 125000000 / rate rounded half up; 0x80000000 when not finite or outside 32 bits.
 std::int32_t BaudDivisor(double rate);

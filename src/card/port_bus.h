@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace q7t {
 
@@ -13,6 +14,12 @@ class PortBus {
   virtual int In(std::uint16_t port) = 0;
   // The low byte of `value` to `port`; does nothing when access is refused.
   virtual void Out(std::uint16_t port, int value) = 0;
+  // After an access: true when that access was refused. A bus that is always
+  // there never refuses.
+  virtual bool Refused() const { return false; }
+  // Why access is refused, in words for the user (the ports, each way tried
+  // with the system's reason, the remedy); empty while it is not.
+  virtual std::string RefusalText() const { return {}; }
 };
 
 }  // namespace q7t

@@ -1,4 +1,4 @@
-// The log save: card steps, header, read-out, file, mode restore, in this order.
+// The log save: card steps, header, read-out and mode restore, then the file.
 #include "card/save_log.h"
 
 #include <string>
@@ -11,6 +11,8 @@
 namespace q7t {
 
 namespace {
+
+std::string log_dir;  // empty: the program's own folder
 
 constexpr std::size_t kMessageWidth = 76;  // what the message line can show
 constexpr const char* kSaveFailed = "Save failed: ";
@@ -27,15 +29,6 @@ std::string FailureMessage(const std::string& dir, const std::string& error) {
     message = std::string(kSaveFailed) + kLogFileName + ": " + reason;
   }
   return message;
-}
-
-// Steps 1 to 4: hold the log, copy the write counter, read it back.
-std::string CopyCounter(int mode_value) {
-  CardWriteReg(kRegMode, mode_value | kModeHold);
-  CardWriteReg(kRegCommand, kCmdCopyCounter);
-  const int low = CardReadReg(kRegCounterLow);
-  const int high = CardReadReg(kRegCounterHigh);
-  return CounterText(CounterWord(low, high));
 }
 
 // The read-out: each data read kept as its low byte, whatever it is.
@@ -57,11 +50,21 @@ std::string LogHeader(const std::string& counter_text, int month, int day, int y
   return header;
 }
 
-SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
-  const std::string counter_text = CopyCounter(mode_value);
+void SetLogDir(const std::string& dir) {
+  log_dir = dir;
+}
+
+std::string LogDir() {
+  return log_dir.empty() ? os::ProgramDir() : log_dir;
+}
+
+std::string ReadLogImage(int mode_value) {
+  // Hold the log, copy the write counter, read it back.
+  CardHold(mode_value);
+  CardWriteReg(kRegCommand, kCmdCopyCounter);
+  const std::string counter_text = CounterText(CardReadCounter());
   // Select 0x3B once: every data read then delivers the next byte of the log buffer.
   CardSelectReg(kRegCommand);
-  if (target.change_dir) os::ChangeDir(target.dir);
 
   const os::LocalTime now = os::NowLocal();
   std::string bytes =
@@ -69,6 +72,13 @@ SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
   bytes += "\r\n";
   bytes.reserve(bytes.size() + kLogBufferSize);
   ReadLogBuffer(bytes);
+  CardSetMode(mode_value);
+  return bytes;
+}
+
+SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
+  const std::string bytes = ReadLogImage(mode_value);
+  if (target.change_dir) os::ChangeDir(target.dir);
 
   // The file is built whole in memory and only then replaces the old one, so
   // a failed write never leaves a broken or missing log behind.
@@ -78,12 +88,11 @@ SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
     outcome.ok = false;
     outcome.message = FailureMessage(target.dir, reason);
   }
-  CardWriteReg(kRegMode, mode_value);
   return outcome;
 }
 
 SaveOutcome SaveLog(int mode_value) {
-  return SaveLogTo(mode_value, SaveTarget{os::ProgramDir()});
+  return SaveLogTo(mode_value, SaveTarget{LogDir()});
 }
 
 }  // namespace q7t

@@ -1,6 +1,7 @@
 // The S command: the card's whole log buffer, behind one header line, saved
-// as "SerLog.txt" in the program's folder. The card steps always run in full;
-// the file is replaced whole or left as it was.
+// as "SerLog.txt" in the log folder (the program's own folder unless another
+// was chosen). The card steps always run in full; the file is replaced whole
+// or left as it was.
 #pragma once
 
 #include <string>
@@ -9,6 +10,7 @@ namespace q7t {
 
 inline constexpr const char* kLogFileName = "SerLog.txt";
 inline constexpr int kLogHeaderLength = 49;  // before the CR LF
+inline constexpr int kLogFileSize = kLogHeaderLength + 2 + 8192;
 
 struct SaveOutcome {
   bool ok = true;
@@ -22,8 +24,17 @@ struct SaveTarget {
   bool sync = true;        // flush the file to disk before it replaces the old one
 };
 
-// Saves into the program's own folder; `mode_value` is the mode register as
-// read at the start of the menu pass. Draws nothing.
+// The folder of "SerLog.txt" for S, V and the save command: the one set here,
+// else the program's own folder.
+void SetLogDir(const std::string& dir);
+std::string LogDir();
+
+// The card steps of a save, mode restore included, and the file's bytes:
+// header line, CR LF, the 8192 bytes read out. `mode_value` is the mode
+// register as read at the start of the menu pass.
+std::string ReadLogImage(int mode_value);
+
+// Saves into the log folder. Draws nothing.
 SaveOutcome SaveLog(int mode_value);
 SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target);
 

@@ -13,6 +13,13 @@ namespace q7t::os {
 // last '/'; "/" when nothing remains.
 std::string ProgramDir();
 bool ChangeDir(const std::string& dir);
+// True when `path` is a folder (a link to one counts).
+bool IsDirectory(const std::string& path);
+// `path` made absolute, links resolved; empty when it does not exist.
+std::string AbsolutePath(const std::string& path);
+
+// All of `bytes` to standard output; false and the reason in words in `*err`.
+bool WriteStdout(std::string_view bytes, std::string* err);
 
 // Replaces dir/name whole with `bytes`: writes a temporary file beside it,
 // flushes it to disk (unless `sync` is false), renames it into place. No link

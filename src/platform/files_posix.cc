@@ -9,6 +9,9 @@
 
 #include <strings.h>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -33,8 +36,12 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// Seeded from the clock and the process, not from the kernel's random
+// source, which kernels before 3.17 lack.
 std::string TempNameFor(const std::string& name) {
-  static std::mt19937_64 rng{std::random_device{}()};
+  static std::mt19937_64 rng{
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                                 (static_cast<std::uint64_t>(::getpid()) << 20))};
   return "." + name + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(rng() % 1000000);
 }
 
@@ -52,6 +59,25 @@ std::string ProgramDir() {
 
 bool ChangeDir(const std::string& dir) {
   return ::chdir(dir.c_str()) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string AbsolutePath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
+}
+
+bool WriteStdout(std::string_view bytes, std::string* err) {
+  if (WriteAll(STDOUT_FILENO, bytes)) return true;
+  if (err) *err = Reason(errno);
+  return false;
 }
 
 bool ReplaceFile(const std::string& dir, const std::string& name, std::string_view bytes, bool sync,

@@ -49,7 +49,7 @@ std::string PortRange(int base, int count) {
   return text;
 }
 
-std::string RefusalText(int base, int count, const os::PortAttempt& attempt) {
+std::string RefusalLine(int base, int count, const os::PortAttempt& attempt) {
   std::string ways;
   auto add = [&](const char* way, int error) {
     if (error == 0) return;
@@ -80,7 +80,7 @@ bool HardwarePortBus::Granted(std::uint16_t port) {
     }
     ShowNote(drop_failure_);
   } else if (refusal_.empty() || attempt != last_) {
-    refusal_ = RefusalText(base_, count_, attempt);
+    refusal_ = RefusalLine(base_, count_, attempt);
     ShowNote(refusal_);
   }
   last_ = attempt;

@@ -34,6 +34,8 @@ class HardwarePortBus : public PortBus {
 
   int In(std::uint16_t port) override;
   void Out(std::uint16_t port, int value) override;
+  bool Refused() const override { return !granted_; }
+  std::string RefusalText() const override { return granted_ ? std::string() : refusal_; }
 
   // Why the ports are refused, in words for the user: the ports, each way
   // tried with the system's reason, and the remedy. Empty while access was

@@ -3,23 +3,28 @@
 
 namespace q7t {
 
-std::unique_ptr<SimCard> StartSimCard(int argc, char** argv, std::string* error) {
+std::unique_ptr<SimCard> StartSimCard(const std::string& device, bool instrument,
+                                      std::string* error) {
   auto sim = std::make_unique<SimCard>();
-  if (argc <= 1) {
-    sim->instrument_ = std::make_unique<InstrumentSource>(sim->card_);
+  if (device.empty()) {
+    if (instrument) sim->instrument_ = std::make_unique<InstrumentSource>(sim->card_);
     return sim;
   }
+  std::string reason;
+  sim->device_ = SerialDeviceSource::Open(device, sim->card_, &reason);
+  if (!sim->device_) {
+    if (error) *error = "q7tlog-sim: cannot open " + device + ": " + reason;
+    return nullptr;
+  }
+  return sim;
+}
+
+std::unique_ptr<SimCard> StartSimCard(int argc, char** argv, std::string* error) {
   if (argc > 2) {
     if (error) *error = "usage: q7tlog-sim [DEVICE]";
     return nullptr;
   }
-  std::string reason;
-  sim->device_ = SerialDeviceSource::Open(argv[1], sim->card_, &reason);
-  if (!sim->device_) {
-    if (error) *error = std::string("q7tlog-sim: cannot open ") + argv[1] + ": " + reason;
-    return nullptr;
-  }
-  return sim;
+  return StartSimCard(argc > 1 ? argv[1] : "", true, error);
 }
 
 }  // namespace q7t

@@ -26,7 +26,7 @@ class SimCard : public PortBus {
   SerialDeviceSource* device() { return device_.get(); }
 
  private:
-  friend std::unique_ptr<SimCard> StartSimCard(int, char**, std::string*);
+  friend std::unique_ptr<SimCard> StartSimCard(const std::string&, bool, std::string*);
 
   // The sources are destroyed first: their threads stop before the card goes.
   VirtualCard card_;
@@ -34,6 +34,11 @@ class SimCard : public PortBus {
   std::unique_ptr<SerialDeviceSource> device_;
 };
 
+// The virtual card listening on the serial device `device`; with no device,
+// fed by the built-in instrument when `instrument` is true, else by nothing.
+// nullptr and one line for stderr in `*error` when the device cannot be opened.
+std::unique_ptr<SimCard> StartSimCard(const std::string& device, bool instrument,
+                                      std::string* error);
 // No argument: the built-in instrument; one argument: the serial device it
 // names. nullptr and one line for stderr in `*error` when the device cannot
 // be opened or the arguments are wrong.

@@ -1,0 +1,196 @@
+// getopt_long over both programs' options, then the command word and its
+// operands checked against the command table.
+#include "app/command_line.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/commands.h"
+#include "platform/files.h"
+
+#ifndef Q7T_VERSION
+#define Q7T_VERSION "unknown"
+#endif
+
+namespace q7t {
+
+namespace {
+
+enum Option { kJson = 256 };
+
+constexpr option kOptions[] = {
+    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
+    {"log-dir", required_argument, nullptr, 'L'}, {"json", no_argument, nullptr, kJson},
+    {"device", required_argument, nullptr, 'd'},  {nullptr, 0, nullptr, 0},
+};
+
+Invocation Bad(Invocation inv, std::string message) {
+  inv.what = Invocation::What::kBadUsage;
+  inv.error = std::string(ProgramName(inv.program)) + ": " + std::move(message);
+  return inv;
+}
+
+// The log folder as an absolute path (the menu changes its working
+// directory); empty with a message when it is not an existing folder.
+std::string LogFolder(const std::string& dir, const std::string& what, std::string* error) {
+  std::string absolute;
+  if (!dir.empty() && os::IsDirectory(dir)) absolute = os::AbsolutePath(dir);
+  if (absolute.empty()) *error = what + " '" + dir + "' is not an existing folder";
+  return absolute;
+}
+
+// The option at argv[index] as the user wrote it, without any "=value".
+std::string OptionText(char* const* argv, int index) {
+  std::string text = argv[index];
+  const std::size_t eq = text.find('=');
+  return eq == std::string::npos ? text : text.substr(0, eq);
+}
+
+}  // namespace
+
+const char* ProgramName(Program program) {
+  return program == Program::kVirtualCard ? "q7tlog-sim" : "q7tlog";
+}
+
+Invocation ParseCommandLine(int argc, char* const* argv, Program program, const char* env_log_dir) {
+  Invocation inv;
+  inv.program = program;
+  const bool sim = program == Program::kVirtualCard;
+  std::string log_dir_option;
+  bool log_dir_given = false;
+  optind = 0;  // a fresh scan (glibc), also when called more than once
+  opterr = 0;
+  for (;;) {
+    const int c = getopt_long(argc, argv, sim ? ":hVL:d:" : ":hVL:", kOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'h':
+        inv.what = Invocation::What::kHelp;
+        return inv;
+      case 'V':
+        inv.what = Invocation::What::kVersion;
+        return inv;
+      case 'L':
+        log_dir_option = optarg;
+        log_dir_given = true;
+        break;
+      case kJson:
+        inv.json = true;
+        break;
+      case 'd':
+        if (!sim) return Bad(inv, "unknown option '--device'");
+        inv.device = optarg;
+        if (inv.device.empty()) return Bad(inv, "device '' is not a device path");
+        break;
+      case ':':
+        return Bad(inv, "option '" + OptionText(argv, optind - 1) + "' needs a value");
+      default:
+        if (optopt != 0 && optopt < 256) {
+          return Bad(inv, std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+        }
+        return Bad(inv, "unknown option '" + OptionText(argv, optind - 1) + "'");
+    }
+  }
+
+  std::string error;
+  if (log_dir_given) {
+    inv.log_dir = LogFolder(log_dir_option, "log folder", &error);
+  } else if (env_log_dir && *env_log_dir) {
+    inv.log_dir = LogFolder(env_log_dir, kLogDirVariable, &error);
+  }
+  if (!error.empty()) return Bad(inv, error);
+
+  std::vector<std::string> words(argv + optind, argv + argc);
+  if (words.empty() || (sim && words.size() == 1 && !FindCommand(words[0]))) {
+    if (sim && !words.empty()) {
+      if (!inv.device.empty()) return Bad(inv, "device '" + words[0] + "' given twice");
+      inv.device = words[0];
+    }
+    if (inv.json) return Bad(inv, "option '--json' belongs to the status command");
+    return inv;  // the menu
+  }
+  inv.command = FindCommand(words[0]);
+  if (!inv.command) {
+    return Bad(inv, "unknown command '" + words[0] + "'" +
+                        (sim ? " (a device before a command goes with --device)" : ""));
+  }
+  inv.what = Invocation::What::kCommand;
+  inv.args.words.assign(words.begin() + 1, words.end());
+  const Command& cmd = *inv.command;
+  const int count = static_cast<int>(inv.args.words.size());
+  if (count < cmd.min_operands) {
+    return Bad(inv, std::string(cmd.name) + " needs " + std::string(cmd.operands));
+  }
+  if (count > cmd.max_operands) {
+    return Bad(inv, std::string(cmd.name) + ": unexpected '" +
+                        inv.args.words[static_cast<std::size_t>(cmd.max_operands)] + "'");
+  }
+  if (inv.json && cmd.name != "status") {
+    return Bad(inv, "option '--json' belongs to the status command");
+  }
+  error = cmd.check(inv.args);
+  if (!error.empty()) return Bad(inv, error);
+  return inv;
+}
+
+std::string ShortUsage(Program program) {
+  const std::string name = ProgramName(program);
+  const char* what =
+      program == Program::kVirtualCard ? " [DEVICE | COMMAND [ARG]]" : " [COMMAND [ARG]]";
+  return "Usage: " + name + " [OPTION]..." + what + "\nTry '" + name +
+         " --help' for more information.\n";
+}
+
+std::string HelpText(Program program) {
+  const bool sim = program == Program::kVirtualCard;
+  const std::string name = ProgramName(program);
+  std::string text = "Usage: " + name + " [OPTION]...";
+  text += sim ? " [DEVICE]\n  or:  " + name + " [OPTION]... COMMAND [ARG]\n" : " [COMMAND [ARG]]\n";
+  text +=
+      sim ? "The Q7T receiver card's maintenance tool on a virtual card at ports 0x350-0x351.\n"
+          : "Maintenance tool for the Q7T serial-line receiver card at I/O ports 0x350-0x351.\n";
+  text += "Without a command: the full-screen menu.";
+  if (sim) text += " DEVICE: a serial device the virtual card listens on.";
+  text += "\n\nCommands (one card action without the screen, then exit):\n";
+  for (const Command& c : Commands()) {
+    std::string head =
+        "  " + std::string(c.name) + (c.operands.empty() ? "" : " ") + std::string(c.operands);
+    head.resize(20, ' ');
+    text += head + std::string(c.summary) + "\n";
+  }
+  text += "\nOptions:\n";
+  if (sim) text += "  -d, --device=DEVICE  the serial device the virtual card listens on\n";
+  text +=
+      "  -L, --log-dir=DIR    the folder of SerLog.txt for S, V and save\n"
+      "                       (default: $" +
+      std::string(kLogDirVariable) +
+      ", else the program's own folder)\n"
+      "      --json           status as one JSON object\n"
+      "  -h, --help           print this help and exit\n"
+      "  -V, --version        print the version and exit\n"
+      "\nExit status: 0 done; 1 port access refused or a file not written;\n"
+      "2 bad command line (nothing touched).\n";
+  return text;
+}
+
+int AnswerWithoutCard(const Invocation& inv) {
+  switch (inv.what) {
+    case Invocation::What::kHelp:
+      std::fputs(HelpText(inv.program).c_str(), stdout);
+      return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+    case Invocation::What::kVersion:
+      std::printf("%s %s\n", ProgramName(inv.program), Q7T_VERSION);
+      return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+    case Invocation::What::kBadUsage:
+      std::fprintf(stderr, "%s\n%s", inv.error.c_str(), ShortUsage(inv.program).c_str());
+      return kExitUsage;
+    case Invocation::What::kMenu:
+    case Invocation::What::kCommand:
+      break;
+  }
+  return -1;
+}
+
+}  // namespace q7t

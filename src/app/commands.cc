@@ -1,0 +1,179 @@
+// The one-shot commands' table: operand checks and runs on the card.
+#include "app/commands.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "card/save_log.h"
+#include "console/text_ops.h"
+#include "platform/files.h"
+
+namespace q7t {
+
+namespace {
+
+constexpr int kMaxDivisor = 0xFFFF;  // the card's divisor register is 16 bits
+
+// "'value'" for messages.
+std::string Quoted(const std::string& value) {
+  return "'" + value + "'";
+}
+
+// A rate: a plain decimal number (digits, an optional fraction) whose
+// divisor fits the card's register.
+std::string CheckBaud(CommandArgs& args) {
+  const std::string& text = args.words[0];
+  double rate = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, rate, std::chars_format::fixed);
+  if (text.empty() || ec != std::errc() || ptr != end || !(rate > 0) || text[0] == '-') {
+    return "baud rate " + Quoted(text) + " is not a positive number";
+  }
+  const std::int32_t divisor = BaudDivisor(rate);
+  if (divisor < 1) {
+    return "baud rate " + Quoted(text) + " is too high (the highest is 250000000 bit/s)";
+  }
+  if (divisor > kMaxDivisor) {
+    return "baud rate " + Quoted(text) + " is too low: its divisor " + std::to_string(divisor) +
+           " does not fit the card's 16-bit register (the lowest rate is about 1907.4 bit/s)";
+  }
+  args.divisor = divisor;
+  return {};
+}
+
+// One or two hexadecimal digits.
+std::string CheckMode(CommandArgs& args) {
+  const std::string& text = args.words[0];
+  unsigned value = 0;  // unsigned: no sign is taken
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value, 16);
+  if (text.empty() || text.size() > 2 || ec != std::errc() || ptr != end) {
+    return "mode " + Quoted(text) + " is not one or two hexadecimal digits";
+  }
+  args.mode = static_cast<int>(value);
+  return {};
+}
+
+std::string CheckNothing(CommandArgs&) {
+  return {};
+}
+
+// FILE must name a file in an existing folder; "-" is standard output.
+std::string CheckSave(CommandArgs& args) {
+  if (args.words.empty() || args.words[0] == "-") {
+    args.file = args.words.empty() ? "" : "-";
+    return {};
+  }
+  const std::string& file = args.words[0];
+  const std::size_t slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+  if (file.empty() || file.back() == '/' || os::IsDirectory(file)) {
+    return "save file " + Quoted(file) + " is not a file name";
+  }
+  if (!os::IsDirectory(folder)) {
+    return "save file " + Quoted(file) + " is in no existing folder";
+  }
+  args.file = file;
+  return {};
+}
+
+int RunStatus(const CommandRun& run) {
+  const auto word = static_cast<std::uint32_t>(run.pass.counter_word);
+  if (run.inv.json) {
+    std::printf("{\"counter_word\":%u,\"flag\":%u,\"count\":%u,\"mode\":%d}\n", word & 0xFFFF,
+                (word >> 15) & 1, word & 0x7FFF, run.pass.mode_value & 0xFF);
+  } else {
+    std::printf("RdCnt %s\nMode %s\n", CounterText(run.pass.counter_word).c_str(),
+                HexText(run.pass.mode_value).c_str());
+  }
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int RunBaud(const CommandRun& run) {
+  CardSetDivisor(run.inv.args.divisor);
+  return kExitOk;
+}
+
+int RunMode(const CommandRun& run) {
+  CardSetMode(run.inv.args.mode);
+  return kExitOk;
+}
+
+int RunCopy(const CommandRun& run) {
+  CardCopyCounter(run.pass.mode_value);
+  return kExitOk;
+}
+
+int RunReset(const CommandRun&) {
+  CardResetCounter();
+  return kExitOk;
+}
+
+int Failed(const CommandRun& run, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", ProgramName(run.inv.program), message.c_str());
+  return kExitFailed;
+}
+
+int RefusedPorts(const CommandRun& run) {
+  return Failed(run, CardRefusalText());
+}
+
+// The bytes of S: to standard output, or a file replaced whole (a failed
+// write leaves the previous file as it was).
+int RunSave(const CommandRun& run) {
+  const std::string image = ReadLogImage(run.pass.mode_value);
+  if (CardRefused()) return RefusedPorts(run);
+  const std::string& file = run.inv.args.file;
+  std::string reason;
+  if (file == "-") {
+    if (!os::WriteStdout(image, &reason)) return Failed(run, "save: standard output: " + reason);
+    return kExitOk;
+  }
+  std::string dir = LogDir(), name = kLogFileName;
+  if (!file.empty()) {
+    const std::size_t slash = file.rfind('/');
+    dir = slash == std::string::npos ? "." : file.substr(0, slash == 0 ? 1 : slash);
+    name = slash == std::string::npos ? file : file.substr(slash + 1);
+  }
+  if (!os::ReplaceFile(dir, name, image, true, &reason)) return Failed(run, "save: " + reason);
+  return kExitOk;
+}
+
+constexpr Command kCommands[] = {
+    {"status", "[--json]", 0, 0, "print the counter word and the mode register", CheckNothing,
+     RunStatus},
+    {"baud", "RATE", 1, 1, "set the baud rate (the divisor 125000000 / RATE)", CheckBaud, RunBaud},
+    {"mode", "HEX", 1, 1, "set the mode register (one or two hexadecimal digits)", CheckMode,
+     RunMode},
+    {"copy", "", 0, 0, "copy the write counter to the read counter", CheckNothing, RunCopy},
+    {"reset", "", 0, 0, "reset the write counter", CheckNothing, RunReset},
+    {"save", "[FILE|-]", 0, 1, "save the log buffer (default: SerLog.txt in the log folder)",
+     CheckSave, RunSave},
+};
+
+}  // namespace
+
+std::span<const Command> Commands() {
+  return kCommands;
+}
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& c : kCommands) {
+    if (c.name == name) return &c;
+  }
+  return nullptr;
+}
+
+int RunCommand(const Invocation& inv, PortBus& bus) {
+  SetPortBus(&bus);
+  SetLogDir(inv.log_dir);
+  CommandRun run{inv, CardReadPass()};
+  int status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
+  if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
+  SetPortBus(nullptr);
+  return status;
+}
+
+}  // namespace q7t

@@ -1,0 +1,45 @@
+// The one-shot card commands: each is the first menu pass's reads and then
+// the accesses of its menu key, through the card operations the menu uses,
+// and reports what happened by its exit status. Adding a command is adding
+// one entry to the table in commands.cc.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/command_line.h"
+#include "card/card.h"
+
+namespace q7t {
+
+// Exit statuses of the command line.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // port access refused, file not written
+inline constexpr int kExitUsage = 2;   // bad command line; nothing was touched
+
+struct CommandRun {
+  const Invocation& inv;
+  CardPass pass;  // what the pass before the command read
+};
+
+struct Command {
+  std::string_view name;
+  std::string_view operands;  // as the usage writes them
+  int min_operands;
+  int max_operands;
+  std::string_view summary;
+  // Checks args.words and fills the rest of `args`; a one-line message
+  // naming the bad value, or the empty text.
+  std::string (*check)(CommandArgs& args);
+  // Runs on the card; the exit status.
+  int (*run)(const CommandRun& run);
+};
+
+std::span<const Command> Commands();
+const Command* FindCommand(std::string_view name);
+
+// Runs a parsed one-shot command on `bus`; the exit status.
+int RunCommand(const Invocation& inv, PortBus& bus);
+
+}  // namespace q7t
