@@ -7,6 +7,7 @@
 
 #include "app/text_value.h"
 #include "card/card.h"
+#include "card/card_lock.h"
 #include "card/save_log.h"
 #include "console/console.h"
 #include "console/text_ops.h"
@@ -55,6 +56,7 @@ void DrawMenu(const MenuState& state, const std::string& counter_text, int mode_
 void SetBaudRate(MenuState& state) {
   state.baud_text = InputLine(kBaudPrompt);
   std::int32_t d = BaudDivisor(TextValue(state.baud_text));
+  CardLock lock;
   CardWriteReg(kRegCounterLow, d & 0xFF);
   CardWriteReg(kRegCounterHigh, (d >> 8) & 0xFF);
 }
@@ -73,13 +75,15 @@ std::int32_t ModeEntryValue(const std::string& entry) {
 void SetMode(MenuState& state) {
   state.mode_entry = InputLine(kModePrompt);
   if (state.mode_entry.empty()) return;
+  CardLock lock;
   CardWriteReg(kRegMode, ModeEntryValue(state.mode_entry) & 0xFF);
 }
 
 void CopyCounter(int mode_value) {
-  CardWriteReg(kRegMode, mode_value | kModeHold);
+  CardLock lock;
+  CardSetHold(mode_value);
   CardWriteReg(kRegCommand, kCmdCopyCounter);
-  CardWriteReg(kRegMode, mode_value);
+  CardReleaseHold(mode_value);
 }
 
 // A save that could not write its file says so on the message line and
@@ -101,10 +105,12 @@ void StartUp() {
 }
 
 bool MenuPass(MenuState& state) {
+  CardLock pass_reads;
   int low = CardReadReg(kRegCounterLow);
   int high = CardReadReg(kRegCounterHigh);
   std::string counter_text = CounterText(CounterWord(low, high));
   int mode_value = CardReadReg(kRegMode);
+  pass_reads.Release();
   DrawMenu(state, counter_text, mode_value);
   MoveCursor(kKeyRow, 1, -1);
   std::string command = UpperCase(WaitKey());
@@ -115,6 +121,7 @@ bool MenuPass(MenuState& state) {
   } else if (command == "R") {
     CopyCounter(mode_value);
   } else if (command == "Z") {
+    CardLock lock;
     CardWriteReg(kRegCommand, kCmdResetCounter);
   } else if (command == "S") {
     Save(mode_value);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "card/card.h"
+#include "card/card_lock.h"
 #include "console/text_ops.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -31,7 +32,7 @@ std::string FailureMessage(const std::string& dir, const std::string& error) {
 
 // Steps 1 to 4: hold the log, copy the write counter, read it back.
 std::string CopyCounter(int mode_value) {
-  CardWriteReg(kRegMode, mode_value | kModeHold);
+  CardSetHold(mode_value);
   CardWriteReg(kRegCommand, kCmdCopyCounter);
   const int low = CardReadReg(kRegCounterLow);
   const int high = CardReadReg(kRegCounterHigh);
@@ -58,6 +59,7 @@ std::string LogHeader(const std::string& counter_text, int month, int day, int y
 }
 
 SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
+  CardLock lock;  // from the hold bit set to the mode restored
   const std::string counter_text = CopyCounter(mode_value);
   // Select 0x3B once: every data read then delivers the next byte of the log buffer.
   CardSelectReg(kRegCommand);
@@ -78,7 +80,7 @@ SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
     outcome.ok = false;
     outcome.message = FailureMessage(target.dir, reason);
   }
-  CardWriteReg(kRegMode, mode_value);
+  CardReleaseHold(mode_value);
   return outcome;
 }
 
