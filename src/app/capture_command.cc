@@ -92,8 +92,9 @@ void NoteGaps(const PollPlan& plan, CaptureStats& s) {
   const std::string now = TimeText(os::NowLocal());
   if (plan.reset) {
     ++s.gaps;
-    Say(now + ": the card's write counter was reset; bytes between the last poll and the reset "
-              "are lost");
+    Say(now +
+        ": the card's write counter was reset; bytes between the last poll and the reset "
+        "are lost");
   }
   if (plan.lost > 0) {
     ++s.gaps;

@@ -13,11 +13,11 @@ namespace q7t {
 
 struct CaptureOptions {
   std::string file;
-  std::int64_t seconds = -1;    // -1: until stopped
-  std::uint64_t rotate = 0;     // bytes; 0: never
-  int keep = 5;                 // rotated files kept
-  double baud = 115200;         // the line rate the card is set to, for the poll interval
-  std::string lock_file;        // the card-wide lock; empty: none (the virtual card)
+  std::int64_t seconds = -1;  // -1: until stopped
+  std::uint64_t rotate = 0;   // bytes; 0: never
+  int keep = 5;               // rotated files kept
+  double baud = 115200;       // the line rate the card is set to, for the poll interval
+  std::string lock_file;      // the card-wide lock; empty: none (the virtual card)
 };
 
 // The arguments after "capture": FILE [--seconds N] [--rotate SIZE] [--keep N]

@@ -24,8 +24,7 @@ PollPlan PlanPoll(int last_word, int word) {
   PollPlan plan;
   // Only a reset clears the flag, and without the flag the count only grows.
   plan.reset = (last_flag && !flag) || (!flag && count < last_count);
-  plan.arrived = static_cast<std::uint32_t>(plan.reset ? count
-                                                        : (count - last_count) & kCountMask);
+  plan.arrived = static_cast<std::uint32_t>(plan.reset ? count : (count - last_count) & kCountMask);
   const int stored = flag ? kLogBufferSize : count;
   plan.keep = static_cast<int>(std::min<std::uint32_t>(plan.arrived, stored));
   plan.lost = plan.arrived - static_cast<std::uint32_t>(plan.keep);
@@ -35,7 +34,8 @@ PollPlan PlanPoll(int last_word, int word) {
 
 int PollIntervalMs(std::int32_t divisor) {
   if (divisor <= 0) return kMaxPollMs;
-  const std::int64_t ms = std::int64_t{divisor} * kBitsPerByte * kPollBudgetBytes * 1000 / kCardClock;
+  const std::int64_t ms =
+      std::int64_t{divisor} * kBitsPerByte * kPollBudgetBytes * 1000 / kCardClock;
   return static_cast<int>(std::clamp<std::int64_t>(ms, kMinPollMs, kMaxPollMs));
 }
 
