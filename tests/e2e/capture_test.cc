@@ -168,8 +168,7 @@ class Program {
   bool WaitForText(std::string_view text, int timeout_ms, std::size_t from = 0) {
     const auto deadline = Clock::now() + milliseconds(timeout_ms);
     while (err_.find(text, from) == std::string::npos) {
-      const auto left =
-          std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+      const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
       if (left <= 0 || !ReadSome(static_cast<int>(left))) return false;
     }
     return true;
@@ -277,17 +276,18 @@ std::vector<std::size_t> ReportedLosses(const std::string& err) {
                                     const std::vector<std::size_t>& holes) {
   std::size_t at = 0, skipped = 0;
   for (std::size_t hole : holes) {
-    at = static_cast<std::size_t>(
-        std::mismatch(got.begin() + static_cast<long>(at), got.end(),
-                      stream.begin() + static_cast<long>(at + skipped), stream.end())
-            .first -
-        got.begin());
+    at = static_cast<std::size_t>(std::mismatch(got.begin() + static_cast<long>(at), got.end(),
+                                                stream.begin() + static_cast<long>(at + skipped),
+                                                stream.end())
+                                      .first -
+                                  got.begin());
     if (at + kKeySize > got.size()) return ::testing::AssertionFailure() << "no hole found";
     // Where the file goes on in the stream names the hole's true size.
     const std::size_t resumes = stream.find(got.substr(at, kKeySize), at + skipped);
     if (resumes == std::string::npos || resumes - at - skipped != hole) {
-      return ::testing::AssertionFailure() << "a hole at " << at << " of "
-                                           << (resumes - at - skipped) << " bytes, reported " << hole;
+      return ::testing::AssertionFailure()
+             << "a hole at " << at << " of " << (resumes - at - skipped) << " bytes, reported "
+             << hole;
     }
     skipped += hole;
   }

@@ -1,0 +1,161 @@
+// The card-wide lock between processes, on the real-card build under
+// porttrap, whose one card model answers every process it traces: the
+// interactive tool saving and copying while two captures poll, each
+// sequence of port accesses whole in the trace; and a hold bit left by a
+// dead holder put back by the next process.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/menu_screen.h"
+#include "support/pty_harness.h"
+
+namespace q7t::test {
+namespace {
+
+constexpr const char* kCardLockPath = "/run/lock/q7tlog.lock";
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// porttrap built beside the programs and able to trace here.
+std::string Porttrap() {
+  const std::string path = BinPath("porttrap");
+  if (access(path.c_str(), X_OK) != 0) return "";
+  const std::string probe = path + " -- /bin/true >/dev/null 2>&1";
+  const int status = std::system(probe.c_str());
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? path : "";
+}
+
+// The sequences that belong together, as the trace shows them with mode 00
+// and counters that never move ("rd" alone: any value).
+const std::vector<std::pair<std::string, std::vector<std::string>>>& Sequences() {
+  static const auto* kSequences = [] {
+    const std::vector<std::string> hold = {"idx 3A", "wr 10", "idx 3B", "wr 01"};
+    const std::vector<std::string> count = {"idx 38", "rd 00", "idx 39", "rd 00"};
+    const std::vector<std::string> restore = {"idx 3A", "wr 00"};
+    auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+      std::vector<std::string> all;
+      for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+      return all;
+    };
+    std::vector<std::string> readout = {"idx 3B"};
+    readout.insert(readout.end(), 8192, "rd");
+    return new std::vector<std::pair<std::string, std::vector<std::string>>>{
+        {"menu pass", join({count, {"idx 3A", "rd 00"}})},
+        {"R", join({hold, restore})},
+        {"S", join({hold, count, readout, restore})},
+        {"capture poll", join({{"idx 3A", "rd 00"}, hold, count, restore})},
+    };
+  }();
+  return *kSequences;
+}
+
+bool Matches(const std::vector<std::string>& trace, std::size_t at,
+             const std::vector<std::string>& seq) {
+  if (at + seq.size() > trace.size()) return false;
+  for (std::size_t k = 0; k < seq.size(); ++k) {
+    if (trace[at + k].rfind(seq[k], 0) != 0) return false;
+  }
+  return true;
+}
+
+// The trace cut into whole sequences; counts of each by name.
+::testing::AssertionResult WholeSequences(const std::vector<std::string>& trace,
+                                          std::map<std::string, int>* counts) {
+  for (std::size_t at = 0; at < trace.size();) {
+    bool found = false;
+    for (const auto& [name, seq] : Sequences()) {
+      if (Matches(trace, at, seq)) {
+        ++(*counts)[name];
+        at += seq.size();
+        found = true;
+        break;
+      }
+    }
+    if (!found) {
+      std::string context;
+      for (std::size_t k = at; k < std::min(trace.size(), at + 12); ++k) context += trace[k] + "; ";
+      return ::testing::AssertionFailure()
+             << "no whole sequence at trace line " << at + 1 << ": " << context;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(CardLock, ToolAndTwoCapturesNeverInterleaveOnOneCard) {
+  const std::string porttrap = Porttrap();
+  if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
+  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
+  ScopedTempDir dir;
+  const std::string tool = CopyProgram("q7tlog", dir);
+  const std::string trace_path = dir.File("card.trace");
+  // Two captures polling every 20 ms for a few seconds, then the tool.
+  auto capture = [&](const char* name) {
+    return tool + " capture --baud 1000000 --seconds 6 " + dir.File(name) + " 2>/dev/null & ";
+  };
+  PtyProgram program(
+      ProgramOptions(porttrap, {"--trace", trace_path, "--", "/bin/sh", "-c",
+                                capture("cap1") + capture("cap2") + "exec " + tool}));
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  for (const char* key : {"s", "r", "s", "r", "s"}) {
+    // M with an empty entry after the key: its prompt shows the key's pass is over.
+    ASSERT_TRUE(program.Send(key) && program.Send("m"));
+    ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kModePrompt)) << program.ScreenDump();
+    ASSERT_TRUE(program.Send("\r") && program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  }
+  ASSERT_TRUE(program.Send("q"));
+  int status = 0;
+  ASSERT_TRUE(program.WaitForExit(15000, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::map<std::string, int> counts;
+  EXPECT_TRUE(WholeSequences(Lines(ReadWhole(trace_path)), &counts));
+  EXPECT_EQ(counts["S"], 3);
+  EXPECT_EQ(counts["R"], 2);
+  EXPECT_GE(counts["capture poll"], 20);
+}
+
+TEST(CardLock, HoldBitLeftByADeadHolderIsPutBackByTheNextProcess) {
+  const std::string porttrap = Porttrap();
+  if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
+  ScopedTempDir dir;
+  // What a capture killed between setting the hold bit and restoring the
+  // mode leaves: the card held (mode 15) and the note of mode 05.
+  const std::string lock = dir.File("q7tlog.lock");
+  std::ofstream(lock) << "hold 05\n";
+  const std::string trace_path = dir.File("card.trace");
+  const std::string command = porttrap + " --trace " + trace_path + " --mode 15 -- " +
+                              BinPath("q7tlog") + " capture " + dir.File("cap") +
+                              " --seconds 0 --lock " + lock + " 2>/dev/null";
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::vector<std::string> trace = Lines(ReadWhole(trace_path));
+  ASSERT_GE(trace.size(), 4u);
+  EXPECT_EQ(trace[0] + "; " + trace[1] + "; " + trace[2] + "; " + trace[3],
+            "idx 3A; wr 05; idx 3A; rd 05");
+  EXPECT_EQ(ReadWhole(lock), "") << "the note stays after the hold bit was put back";
+}
+
+}  // namespace
+}  // namespace q7t::test
