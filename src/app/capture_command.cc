@@ -150,7 +150,11 @@ int RunCapture(const CaptureOptions& options) {
   os::InstallCaptureSignals();
 
   CaptureEngine engine;
-  engine.Start();
+  if (!engine.Start()) {
+    Say("no access to the card's I/O ports (root or the CAP_SYS_RAWIO capability is needed)");
+    SetCardLockStore(nullptr);
+    return 1;
+  }
   CaptureStats stats;
   stats.since = TimeText(os::NowLocal());
   int interval = PollIntervalMs(BaudDivisor(options.baud) & 0xFFFF);
@@ -161,6 +165,7 @@ int RunCapture(const CaptureOptions& options) {
                                                 : std::numeric_limits<std::int64_t>::max();
   std::int64_t last_poll = start, last_sync = start;
   std::string bytes;
+  bool write_failing = false;  // said once until a write works again
   for (;;) {
     const std::int64_t due = std::min(last_poll + interval, end);
     const os::CaptureWake wake =
@@ -179,9 +184,11 @@ int RunCapture(const CaptureOptions& options) {
     if (!file->Write(bytes, &err)) {
       ++stats.gaps;
       stats.lost += bytes.size();
-      Say(err + " (" + std::to_string(bytes.size()) + " bytes lost)");
+      if (!write_failing) Say(err + ": captured bytes are being lost");
+      write_failing = true;
     } else {
       stats.captured += bytes.size();
+      write_failing = false;
     }
     if (last || now - last_sync >= kSyncEveryMs) {
       if (!file->Sync(&err)) Say(err);

@@ -50,14 +50,16 @@ int CaptureEngine::HoldAndCount(int mode_value) {
   CardWriteReg(kRegCommand, kCmdCopyCounter);
   const int low = CardReadReg(kRegCounterLow);
   const int high = CardReadReg(kRegCounterHigh);
+  refused_ = low == kPortRefused || high == kPortRefused;
   return CounterWord(low, high) & 0xFFFF;
 }
 
-void CaptureEngine::Start() {
+bool CaptureEngine::Start() {
   CardLock lock;
   const int mode_value = CardReadReg(kRegMode);
   last_word_ = HoldAndCount(mode_value);
   CardReleaseHold(mode_value);
+  return !refused_ && mode_value != kPortRefused;
 }
 
 PollPlan CaptureEngine::Poll(std::string& out) {

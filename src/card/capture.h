@@ -44,8 +44,9 @@ int AdaptIntervalMs(int interval_ms, std::uint32_t arrived, std::int64_t elapsed
 // registers. One thread.
 class CaptureEngine {
  public:
-  // Notes where the card's counter stands; nothing is read out.
-  void Start();
+  // Notes where the card's counter stands; nothing is read out. False when
+  // the ports are refused (the reads give -8): there is no card to capture.
+  bool Start();
   // One poll: the new bytes are appended to `out`.
   PollPlan Poll(std::string& out);
   int last_word() const { return last_word_; }
@@ -55,6 +56,7 @@ class CaptureEngine {
   int HoldAndCount(int mode_value);
 
   int last_word_ = 0;
+  bool refused_ = false;
 };
 
 }  // namespace q7t

@@ -82,6 +82,16 @@ TEST(CapturePoll, BytesArrivingWhileHeldComeWithTheNextPoll) {
   SetPortBus(nullptr);
 }
 
+TEST(CapturePoll, RefusedPortsMeanNoCard) {
+  SetPortBus(nullptr);  // every read gives -8
+  CaptureEngine engine;
+  EXPECT_FALSE(engine.Start());
+  VirtualCard card;
+  SetPortBus(&card);
+  EXPECT_TRUE(engine.Start());
+  SetPortBus(nullptr);
+}
+
 // Between two polls the line never brings more than a quarter of the ring at
 // the rate of the divisor, for every divisor down to 123 (1.016 Mbit/s);
 // faster lines meet the shortest interval.
