@@ -320,6 +320,9 @@ TEST(Capture, OverrunRingIsReportedWithTheExactLoss) {
   EXPECT_TRUE(HasHoles(got, stream, holes)) << capture.err();
   std::size_t lost = 0;
   for (std::size_t h : holes) lost += h;
+  std::cout << "[ CAPTURE  ] " << stream.size() << " bytes sent, " << got.size()
+            << " captured; the capture said:\n"
+            << capture.err();
   EXPECT_NE(capture.err().find(std::to_string(holes.size()) + " gaps, " + std::to_string(lost) +
                                " bytes lost, stopped"),
             std::string::npos)
