@@ -38,9 +38,14 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// porttrap built beside the programs and able to trace here.
+// porttrap built into the build tree and able to trace here.
 std::string Porttrap() {
+#ifdef Q7T_PORTTRAP
+  const std::string path = Q7T_PORTTRAP;
+#else
   const std::string path = BinPath("porttrap");
+#endif
+  if (path.empty()) return "";
   if (access(path.c_str(), X_OK) != 0) return "";
   const std::string probe = path + " -- /bin/true >/dev/null 2>&1";
   const int status = std::system(probe.c_str());
