@@ -1,8 +1,9 @@
 // The card-wide lock between processes, on the real-card build under
 // porttrap, whose one card model answers every process it traces: the
 // interactive tool saving and copying while two captures poll, each
-// sequence of port accesses whole in the trace; and a hold bit left by a
-// dead holder put back by the next process.
+// sequence of port accesses whole in the trace; and the hold bit of a tool
+// killed in the middle of a save put back by the next process.
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -141,25 +143,53 @@ TEST(CardLock, ToolAndTwoCapturesNeverInterleaveOnOneCard) {
   EXPECT_GE(counts["capture poll"], 20);
 }
 
-TEST(CardLock, HoldBitLeftByADeadHolderIsPutBackByTheNextProcess) {
+// The tool killed in the middle of a save's read-out, its hold bit set: the
+// capture started next finds the card released before its first read.
+TEST(CardLock, KilledHolderLeavesTheCardReleasedForTheNextProcess) {
   const std::string porttrap = Porttrap();
   if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
+  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
   ScopedTempDir dir;
-  // What a capture killed between setting the hold bit and restoring the
-  // mode leaves: the card held (mode 15) and the note of mode 05.
-  const std::string lock = dir.File("q7tlog.lock");
-  std::ofstream(lock) << "hold 05\n";
+  const std::string tool = CopyProgram("q7tlog", dir);
   const std::string trace_path = dir.File("card.trace");
-  const std::string command = porttrap + " --trace " + trace_path + " --mode 15 -- " +
-                              BinPath("q7tlog") + " capture " + dir.File("cap") +
-                              " --seconds 0 --lock " + lock + " 2>/dev/null";
-  const int status = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string pid_file = dir.File("tool.pid");
+  // The tool in the background (its keys from the terminal through fd 3),
+  // then, once it is gone, a one-poll capture on the same card.
+  const std::string script = "exec 3<&0; " + tool + " <&3 3<&- & echo $! > " + pid_file +
+                             "; wait; exec " + tool + " capture " + dir.File("cap") +
+                             " --seconds 0 2>/dev/null";
+  PtyProgram program(
+      ProgramOptions(porttrap, {"--trace", trace_path, "--", "/bin/sh", "-c", script}));
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  const pid_t pid = std::stoi(ReadWhole(pid_file));
+  const std::size_t before = Lines(ReadWhole(trace_path)).size();
+  ASSERT_TRUE(program.Send("s"));
+  // Some hundred reads into the read-out, thousands still to come.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (Lines(ReadWhole(trace_path)).size() < before + 200) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the save never started";
+    usleep(500);
+  }
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_TRUE(program.WaitForExit(15000, &status));
+
+  // The save's read-out: the selection of 0x3B followed by reads.
   const std::vector<std::string> trace = Lines(ReadWhole(trace_path));
-  ASSERT_GE(trace.size(), 4u);
-  EXPECT_EQ(trace[0] + "; " + trace[1] + "; " + trace[2] + "; " + trace[3],
-            "idx 3A; wr 05; idx 3A; rd 05");
-  EXPECT_EQ(ReadWhole(lock), "") << "the note stays after the hold bit was put back";
+  std::size_t at = before;
+  while (at + 1 < trace.size() && !(trace[at] == "idx 3B" && trace[at + 1].rfind("rd", 0) == 0)) {
+    ++at;
+  }
+  auto after = trace.begin() + static_cast<long>(at + 1);
+  while (after != trace.end() && after->rfind("rd", 0) == 0) ++after;
+  ASSERT_GT(at + 1, before + 1);
+  ASSERT_LT(static_cast<std::size_t>(after - trace.begin()) - at - 1, 8192u)
+      << "the save ended before the kill";
+  // The mode put back before the capture's own reads, which find it unheld.
+  const std::vector<std::string> expected = {"idx 3A", "wr 00", "idx 3A", "rd 00"};
+  ASSERT_GE(static_cast<std::size_t>(trace.end() - after), expected.size());
+  EXPECT_EQ(std::vector<std::string>(after, after + 4), expected);
+  EXPECT_EQ(ReadWhole(kCardLockPath), "");
 }
 
 }  // namespace
