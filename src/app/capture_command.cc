@@ -23,6 +23,7 @@ namespace q7t {
 namespace {
 
 constexpr std::int64_t kSyncEveryMs = 500;  // data reaches the disk within a second
+constexpr std::int64_t kMaxSeconds = std::int64_t{1} << 40;  // in milliseconds, far from overflow
 constexpr const char* kUsage =
     "usage: capture FILE [--seconds N] [--rotate SIZE] [--keep N] [--baud RATE] [--lock FILE]";
 
@@ -54,7 +55,9 @@ bool ParseSize(std::string_view text, std::uint64_t* size) {
 
 // One option and its value; false when the value is not valid.
 bool ParseOption(std::string_view name, std::string_view value, CaptureOptions* o) {
-  if (name == "--seconds") return ParseNumber(value, &o->seconds) && o->seconds >= 0;
+  if (name == "--seconds") {
+    return ParseNumber(value, &o->seconds) && o->seconds >= 0 && o->seconds <= kMaxSeconds;
+  }
   if (name == "--rotate") return ParseSize(value, &o->rotate);
   if (name == "--keep") return ParseNumber(value, &o->keep) && o->keep >= 1;
   if (name == "--baud") return ParseNumber(value, &o->baud) && o->baud > 0;
