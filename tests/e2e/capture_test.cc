@@ -258,7 +258,8 @@ TEST(Capture, ThirtySecondsAt115200AreCapturedByteForByte) {
             std::string::npos)
       << capture.err();
   std::cout << "[ CAPTURE  ] " << stream.size() << " bytes in " << kSeconds << " s, CPU "
-            << CpuSeconds(usage) * 1000 / kSeconds << " ms per second of line\n";
+            << CpuSeconds(usage) * 1000 / kSeconds << " ms per second of line; it said:\n"
+            << capture.err();
 }
 
 // The lost bytes each "N bytes lost" line reports, in order.
