@@ -8,7 +8,6 @@
 
 #include "card/capture.h"
 #include "card/card.h"
-#include "card/save_log.h"
 #include "support/recording_port_bus.h"
 
 namespace q7t {
@@ -62,13 +61,6 @@ TEST_F(CardLockTest, GuardsNestAndTakeTheLockOnce) {
   }
   EXPECT_EQ(store_.holds_, 1);
   EXPECT_EQ(store_.under_, "idx 3A, rd; idx 3A, rd|");
-}
-
-TEST_F(CardLockTest, SaveRunsWholeUnderTheLockWithTheHoldNoted) {
-  SaveLogTo(0x05, SaveTarget{::testing::TempDir(), false, false});
-  EXPECT_EQ(store_.holds_, 1);
-  EXPECT_EQ(store_.outside_, "");
-  EXPECT_EQ(store_.under_, " (note 05) " + test::SaveSequence(0x05) + " (note cleared) |");
 }
 
 TEST_F(CardLockTest, CapturePollHoldsNotedAndNeverResetsTheCounter) {

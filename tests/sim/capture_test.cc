@@ -64,24 +64,6 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
   }
 }
 
-TEST(CapturePoll, BytesArrivingWhileHeldComeWithTheNextPoll) {
-  VirtualCard card;
-  SetPortBus(&card);
-  card.Out(0x351, kRegMode);
-  card.Out(0x350, 0x03);
-  CaptureEngine engine;
-  engine.Start();
-  // The line delivers while a poll holds the card: stored once the bit clears.
-  card.Out(0x350, 0x13);
-  card.Receive("held");
-  card.Out(0x350, 0x03);
-  std::string out;
-  engine.Poll(out);
-  EXPECT_EQ(out, "held");
-  EXPECT_EQ(card.Snapshot().mode, 0x03);
-  SetPortBus(nullptr);
-}
-
 TEST(CapturePoll, RefusedPortsMeanNoCard) {
   SetPortBus(nullptr);  // every read gives -8
   CaptureEngine engine;
