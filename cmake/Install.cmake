@@ -28,6 +28,8 @@ install(FILES ${q7t_doc_out}/q7tlog.1.gz ${q7t_doc_out}/q7tlog-sim.1.gz
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/copyright
   ${q7t_doc_out}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/q7tlog)
+install(FILES ${PROJECT_SOURCE_DIR}/doc/q7tlog-capture.service
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/q7tlog/examples)
 install(FILES ${q7t_doc_out}/q7tlog ${q7t_doc_out}/q7tlog-sim
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
 

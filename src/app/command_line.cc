@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "platform/card_lock_file.h"
 #include "platform/files.h"
 
 #ifndef Q7T_VERSION
@@ -18,12 +19,21 @@ namespace q7t {
 
 namespace {
 
-enum Option { kJson = 256 };
+enum Option { kJson = 256, kCaptureOption };
 
 constexpr option kOptions[] = {
-    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
-    {"log-dir", required_argument, nullptr, 'L'}, {"json", no_argument, nullptr, kJson},
-    {"device", required_argument, nullptr, 'd'},  {nullptr, 0, nullptr, 0},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"log-dir", required_argument, nullptr, 'L'},
+    {"json", no_argument, nullptr, kJson},
+    {"device", required_argument, nullptr, 'd'},
+    // The capture command's own options.
+    {"seconds", required_argument, nullptr, kCaptureOption},
+    {"rotate", required_argument, nullptr, kCaptureOption},
+    {"keep", required_argument, nullptr, kCaptureOption},
+    {"baud", required_argument, nullptr, kCaptureOption},
+    {"lock", required_argument, nullptr, kCaptureOption},
+    {nullptr, 0, nullptr, 0},
 };
 
 Invocation Bad(Invocation inv, std::string message) {
@@ -63,7 +73,8 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
   optind = 0;  // a fresh scan (glibc), also when called more than once
   opterr = 0;
   for (;;) {
-    const int c = getopt_long(argc, argv, sim ? ":hVL:d:" : ":hVL:", kOptions, nullptr);
+    int index = 0;
+    const int c = getopt_long(argc, argv, sim ? ":hVL:d:" : ":hVL:", kOptions, &index);
     if (c == -1) break;
     switch (c) {
       case 'h':
@@ -78,6 +89,9 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
         break;
       case kJson:
         inv.json = true;
+        break;
+      case kCaptureOption:
+        inv.args.capture_options.emplace_back(std::string("--") + kOptions[index].name, optarg);
         break;
       case 'd':
         if (!sim) return Bad(inv, "unknown option '--device'");
@@ -103,12 +117,23 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
   if (!error.empty()) return Bad(inv, error);
 
   std::vector<std::string> words(argv + optind, argv + argc);
+  // q7tlog-sim DEVICE COMMAND: a first word that is no command, before one that is.
+  if (sim && words.size() >= 2 && !FindCommand(words[0]) && FindCommand(words[1])) {
+    if (!inv.device.empty()) return Bad(inv, "device '" + words[0] + "' given twice");
+    inv.device = words[0];
+    words.erase(words.begin());
+  }
+  const std::string capture_option =
+      inv.args.capture_options.empty() ? "" : inv.args.capture_options.front().first;
   if (words.empty() || (sim && words.size() == 1 && !FindCommand(words[0]))) {
     if (sim && !words.empty()) {
       if (!inv.device.empty()) return Bad(inv, "device '" + words[0] + "' given twice");
       inv.device = words[0];
     }
     if (inv.json) return Bad(inv, "option '--json' belongs to the status command");
+    if (!capture_option.empty()) {
+      return Bad(inv, "option '" + capture_option + "' belongs to the capture command");
+    }
     return inv;  // the menu
   }
   inv.command = FindCommand(words[0]);
@@ -130,6 +155,9 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
   if (inv.json && cmd.name != "status") {
     return Bad(inv, "option '--json' belongs to the status command");
   }
+  if (!capture_option.empty() && cmd.name != "capture") {
+    return Bad(inv, "option '" + capture_option + "' belongs to the capture command");
+  }
   error = cmd.check(inv.args);
   if (!error.empty()) return Bad(inv, error);
   return inv;
@@ -138,7 +166,7 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
 std::string ShortUsage(Program program) {
   const std::string name = ProgramName(program);
   const char* what =
-      program == Program::kVirtualCard ? " [DEVICE | COMMAND [ARG]]" : " [COMMAND [ARG]]";
+      program == Program::kVirtualCard ? " [DEVICE] [COMMAND [ARG]]" : " [COMMAND [ARG]]";
   return "Usage: " + name + " [OPTION]..." + what + "\nTry '" + name +
          " --help' for more information.\n";
 }
@@ -147,7 +175,8 @@ std::string HelpText(Program program) {
   const bool sim = program == Program::kVirtualCard;
   const std::string name = ProgramName(program);
   std::string text = "Usage: " + name + " [OPTION]...";
-  text += sim ? " [DEVICE]\n  or:  " + name + " [OPTION]... COMMAND [ARG]\n" : " [COMMAND [ARG]]\n";
+  text += sim ? " [DEVICE]\n  or:  " + name + " [OPTION]... [DEVICE] COMMAND [ARG]\n"
+              : " [COMMAND [ARG]]\n";
   text +=
       sim ? "The Q7T receiver card's maintenance tool on a virtual card at ports 0x350-0x351.\n"
           : "Maintenance tool for the Q7T serial-line receiver card at I/O ports 0x350-0x351.\n";
@@ -168,6 +197,14 @@ std::string HelpText(Program program) {
       std::string(kLogDirVariable) +
       ", else the program's own folder)\n"
       "      --json           status as one JSON object\n"
+      "      --seconds=N      capture: stop after N seconds (default: until stopped)\n"
+      "      --rotate=SIZE    capture: start FILE.1, FILE.2, ... when FILE reaches SIZE\n"
+      "                       (bytes, or with K, M or G)\n"
+      "      --keep=N         capture: rotated files kept (default 5)\n"
+      "      --baud=RATE      capture: the line's rate, for the poll interval (default 115200)\n"
+      "      --lock=FILE      capture: the card's lock file (default " +
+      std::string(sim ? "none: the virtual card is this program's own" : os::kCardLockPath) +
+      ")\n"
       "  -h, --help           print this help and exit\n"
       "  -V, --version        print the version and exit\n"
       "\nExit status: 0 done; 1 port access refused or a file not written;\n"

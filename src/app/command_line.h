@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "app/capture_command.h"
 
 namespace q7t {
 
@@ -22,6 +25,9 @@ struct CommandArgs {
   std::int32_t divisor = 0;  // baud
   int mode = 0;              // mode
   std::string file;          // save: a path, "-" for standard output, empty for the log folder
+  // The capture's options as given (name with its dashes, value), and as checked.
+  std::vector<std::pair<std::string, std::string>> capture_options;
+  CaptureOptions capture;
 };
 
 struct Invocation {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "app/capture_command.h"
+#include "card/card_lock.h"
 #include "card/save_log.h"
 #include "console/text_ops.h"
 #include "platform/files.h"
@@ -141,6 +143,25 @@ int RunSave(const CommandRun& run) {
   return kExitOk;
 }
 
+// FILE and the capture's options.
+std::string CheckCapture(CommandArgs& args) {
+  CaptureOptions& o = args.capture;
+  o.file = args.words[0];
+  if (o.file.empty() || o.file.back() == '/' || os::IsDirectory(o.file)) {
+    return "capture file " + Quoted(o.file) + " is not a file name";
+  }
+  for (const auto& [name, value] : args.capture_options) {
+    if (!ParseCaptureOption(name, value, &o)) {
+      return "capture: " + Quoted(value) + " is not a valid value for " + name;
+    }
+  }
+  return {};
+}
+
+int RunCaptureCommand(const CommandRun& run) {
+  return RunCapture(run.inv.args.capture);
+}
+
 constexpr Command kCommands[] = {
     {"status", "[--json]", 0, 0, "print the counter word and the mode register", CheckNothing,
      RunStatus},
@@ -151,6 +172,8 @@ constexpr Command kCommands[] = {
     {"reset", "", 0, 0, "reset the write counter", CheckNothing, RunReset},
     {"save", "[FILE|-]", 0, 1, "save the log buffer (default: SerLog.txt in the log folder)",
      CheckSave, RunSave},
+    {"capture", "FILE", 1, 1, "append what the card receives to FILE until stopped", CheckCapture,
+     RunCaptureCommand, true},
 };
 
 }  // namespace
@@ -169,9 +192,16 @@ const Command* FindCommand(std::string_view name) {
 int RunCommand(const Invocation& inv, PortBus& bus) {
   SetPortBus(&bus);
   SetLogDir(inv.log_dir);
-  CommandRun run{inv, CardReadPass()};
-  int status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
-  if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
+  int status;
+  if (inv.command->runs_on) {
+    status = inv.command->run(CommandRun{inv, CardPass{}});
+  } else {
+    // The pass and the command's accesses as one sequence on the card.
+    CardLock card;
+    CommandRun run{inv, CardReadPass()};
+    status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
+    if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
+  }
   SetPortBus(nullptr);
   return status;
 }

@@ -34,6 +34,9 @@ struct Command {
   std::string (*check)(CommandArgs& args);
   // Runs on the card; the exit status.
   int (*run)(const CommandRun& run);
+  // A command that runs on: it takes the card-wide lock for each of its own
+  // sequences, with no pass before it, instead of holding the card whole.
+  bool runs_on = false;
 };
 
 std::span<const Command> Commands();

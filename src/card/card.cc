@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "card/card_lock.h"
 #include "console/text_ops.h"
 
 namespace q7t {
@@ -64,6 +65,7 @@ int CardReadCounter() {
 }
 
 CardPass CardReadPass() {
+  CardLock lock;
   CardPass pass;
   pass.counter_word = CardReadCounter();
   pass.mode_value = CardReadReg(kRegMode);
@@ -71,25 +73,25 @@ CardPass CardReadPass() {
 }
 
 void CardSetDivisor(std::int32_t divisor) {
+  CardLock lock;
   CardWriteReg(kRegCounterLow, divisor & 0xFF);
   CardWriteReg(kRegCounterHigh, (divisor >> 8) & 0xFF);
 }
 
 void CardSetMode(int value) {
+  CardLock lock;
   CardWriteReg(kRegMode, value & 0xFF);
 }
 
-void CardHold(int mode_value) {
-  CardWriteReg(kRegMode, mode_value | kModeHold);
-}
-
 void CardCopyCounter(int mode_value) {
-  CardHold(mode_value);
+  CardLock lock;
+  CardSetHold(mode_value);
   CardWriteReg(kRegCommand, kCmdCopyCounter);
-  CardSetMode(mode_value);
+  CardReleaseHold(mode_value);
 }
 
 void CardResetCounter() {
+  CardLock lock;
   CardWriteReg(kRegCommand, kCmdResetCounter);
 }
 

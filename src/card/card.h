@@ -57,9 +57,9 @@ int CardReadCounter();
 void CardSetDivisor(std::int32_t divisor);
 // A value's low byte to the mode register (M; the end of a hold).
 void CardSetMode(int value);
-// Mode bit 0x10 set on `mode_value`: the log and counters stand still while
-// the counter is copied and the log read out. CardSetMode(mode_value) ends it.
-void CardHold(int mode_value);
+// Each operation (and the pass) is one sequence under the card-wide lock
+// (card_lock.h); the hold bit is set and cleared with CardSetHold and
+// CardReleaseHold, which keep a note for a process that dies in between.
 // Command 0x01 under a hold, then the mode value again (R).
 void CardCopyCounter(int mode_value);
 // Command 0x02 (Z).

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "card/card.h"
+#include "card/card_lock.h"
 #include "console/text_ops.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -59,8 +60,10 @@ std::string LogDir() {
 }
 
 std::string ReadLogImage(int mode_value) {
-  // Hold the log, copy the write counter, read it back.
-  CardHold(mode_value);
+  // One sequence under the card-wide lock, from the hold bit set to the mode
+  // restored. Hold the log, copy the write counter, read it back.
+  CardLock lock;
+  CardSetHold(mode_value);
   CardWriteReg(kRegCommand, kCmdCopyCounter);
   const std::string counter_text = CounterText(CardReadCounter());
   // Select 0x3B once: every data read then delivers the next byte of the log buffer.
@@ -72,7 +75,7 @@ std::string ReadLogImage(int mode_value) {
   bytes += "\r\n";
   bytes.reserve(bytes.size() + kLogBufferSize);
   ReadLogBuffer(bytes);
-  CardSetMode(mode_value);
+  CardReleaseHold(mode_value);
   return bytes;
 }
 

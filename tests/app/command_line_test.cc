@@ -184,7 +184,13 @@ TEST_F(CommandLine, VirtualCardTellsDevicesFromCommands) {
       {{"/dev/ttyUSB0"}, Invocation::What::kMenu, "/dev/ttyUSB0"},
       {{"--device", "status"}, Invocation::What::kMenu, "status"},
       {{"-d", "/dev/pts/3", "save", "-"}, Invocation::What::kCommand, "/dev/pts/3"},
-      {{"/dev/ttyUSB0", "status"}, Invocation::What::kBadUsage, ""},
+      {{"/dev/ttyUSB0", "status"}, Invocation::What::kCommand, "/dev/ttyUSB0"},
+      {{"/dev/pts/3", "capture", dir_.File("c"), "--seconds", "0"},
+       Invocation::What::kCommand,
+       "/dev/pts/3"},
+      {{"-d", "a", "b", "status"}, Invocation::What::kBadUsage, "a"},
+      {{"status", "--seconds=5"}, Invocation::What::kBadUsage, ""},
+      {{"capture", "f", "--keep", "0"}, Invocation::What::kBadUsage, ""},
       {{"--device=a", "b"}, Invocation::What::kBadUsage, "a"},
   };
   for (const Case& c : kCases) {

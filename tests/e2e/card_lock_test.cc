@@ -1,0 +1,175 @@
+// The card-wide lock between processes, on the real-card build under
+// porttrap, whose one card model answers every process it traces: the
+// interactive tool saving and copying while two captures poll, each
+// sequence of port accesses whole in the trace; and the hold bit of a tool
+// killed in the middle of a save put back by the next process.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/menu_screen.h"
+#include "support/pty_harness.h"
+
+namespace q7t::test {
+namespace {
+
+constexpr const char* kCardLockPath = "/run/lock/q7tlog.lock";
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// porttrap built into the build tree and able to trace here.
+std::string Porttrap() {
+#ifdef Q7T_PORTTRAP
+  const std::string path = Q7T_PORTTRAP;
+#else
+  const std::string path = BinPath("porttrap");
+#endif
+  if (path.empty()) return "";
+  if (access(path.c_str(), X_OK) != 0) return "";
+  const std::string probe = path + " -- /bin/true >/dev/null 2>&1";
+  const int status = std::system(probe.c_str());
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? path : "";
+}
+
+// The trace as one text ("idx 3A; wr 10; ..."), each read-out's run of
+// reads after the selection of 0x3B written as "rd x<count>".
+std::string Compact(const std::string& trace_text) {
+  const std::vector<std::string> trace = Lines(trace_text);
+  std::string out;
+  for (std::size_t k = 0; k < trace.size(); ++k) {
+    std::size_t reads = 0;
+    while (k > 0 && trace[k - 1] == "idx 3B" && k + reads < trace.size() &&
+           trace[k + reads].rfind("rd", 0) == 0) {
+      ++reads;
+    }
+    out += (reads ? "rd x" + std::to_string(reads) : trace[k]) + "; ";
+    k += reads ? reads - 1 : 0;
+  }
+  return out;
+}
+
+// The trace cut into whole sequences, as they show with mode 00 and
+// counters that never move; counts of each by name.
+::testing::AssertionResult WholeSequences(const std::string& trace,
+                                          std::map<std::string, int>* counts) {
+  const std::string hold = "idx 3A; wr 10; idx 3B; wr 01; ";
+  const std::string count = "idx 38; rd 00; idx 39; rd 00; ";
+  const std::string restore = "idx 3A; wr 00; ";
+  const std::pair<const char*, std::string> kSequences[] = {
+      {"menu pass", count + "idx 3A; rd 00; "},
+      {"R", hold + restore},
+      {"S", hold + count + "idx 3B; rd x8192; " + restore},
+      {"capture poll", "idx 3A; rd 00; " + hold + count + restore}};
+  for (std::size_t at = 0; at < trace.size();) {
+    const auto* seq = std::find_if(
+        std::begin(kSequences), std::end(kSequences),
+        [&](const auto& s) { return trace.compare(at, s.second.size(), s.second) == 0; });
+    if (seq == std::end(kSequences)) {
+      return ::testing::AssertionFailure() << "no whole sequence at: " << trace.substr(at, 160);
+    }
+    ++(*counts)[seq->first];
+    at += seq->second.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(CardLock, ToolAndTwoCapturesNeverInterleaveOnOneCard) {
+  const std::string porttrap = Porttrap();
+  if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
+  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
+  ScopedTempDir dir;
+  const std::string tool = CopyProgram("q7tlog", dir);
+  const std::string trace_path = dir.File("card.trace");
+  // Two captures polling every 20 ms for a few seconds, then the tool.
+  auto capture = [&](const char* name) {
+    return tool + " capture --baud 1000000 --seconds 6 " + dir.File(name) + " 2>/dev/null & ";
+  };
+  PtyProgram program(
+      ProgramOptions(porttrap, {"--trace", trace_path, "--", "/bin/sh", "-c",
+                                capture("cap1") + capture("cap2") + "exec " + tool}));
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  for (const char* key : {"s", "r", "s", "r", "s"}) {
+    // M with an empty entry after the key: its prompt shows the key's pass is over.
+    ASSERT_TRUE(program.Send(key) && program.Send("m"));
+    ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kModePrompt)) << program.ScreenDump();
+    ASSERT_TRUE(program.Send("\r") && program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  }
+  ASSERT_TRUE(program.Send("q"));
+  int status = 0;
+  ASSERT_TRUE(program.WaitForExit(15000, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::map<std::string, int> counts;
+  EXPECT_TRUE(WholeSequences(Compact(ReadWhole(trace_path)), &counts));
+  EXPECT_EQ(counts["S"], 3);
+  EXPECT_EQ(counts["R"], 2);
+  EXPECT_GE(counts["capture poll"], 20);
+}
+
+// The tool killed in the middle of a save's read-out, its hold bit set: the
+// capture started next finds the card released before its first read.
+TEST(CardLock, KilledHolderLeavesTheCardReleasedForTheNextProcess) {
+  const std::string porttrap = Porttrap();
+  if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
+  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
+  ScopedTempDir dir;
+  const std::string tool = CopyProgram("q7tlog", dir);
+  const std::string trace_path = dir.File("card.trace");
+  const std::string pid_file = dir.File("tool.pid");
+  // The tool in the background (its keys from the terminal through fd 3),
+  // then, once it is gone, a one-poll capture on the same card.
+  const std::string script = "exec 3<&0; " + tool + " <&3 3<&- & echo $! > " + pid_file +
+                             "; wait; exec " + tool + " capture " + dir.File("cap") +
+                             " --seconds 0 2>/dev/null";
+  PtyProgram program(
+      ProgramOptions(porttrap, {"--trace", trace_path, "--", "/bin/sh", "-c", script}));
+  ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
+  const pid_t pid = std::stoi(ReadWhole(pid_file));
+  const std::size_t before = Lines(ReadWhole(trace_path)).size();
+  ASSERT_TRUE(program.Send("s"));
+  // Some hundred reads into the read-out, thousands still to come.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (Lines(ReadWhole(trace_path)).size() < before + 200) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the save never started";
+    usleep(500);
+  }
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  int status = 0;
+  ASSERT_TRUE(program.WaitForExit(15000, &status));
+
+  // The save's read-out cut short, then the mode put back before the
+  // capture's own reads, which find it unheld.
+  const std::string trace = Compact(ReadWhole(trace_path));
+  static const std::regex kAfterKill(R"(idx 3B; rd x(\d+); idx 3A; wr 00; idx 3A; rd 00; )");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(trace, m, kAfterKill)) << trace.substr(trace.size() - 300);
+  EXPECT_LT(std::stoi(m[1]), 8192) << "the save ended before the kill";
+  EXPECT_EQ(ReadWhole(kCardLockPath), "");
+}
+
+}  // namespace
+}  // namespace q7t::test

@@ -1,0 +1,96 @@
+// The capture's poll arithmetic against the virtual card: whatever the
+// counter and the ring have been through, a poll keeps exactly the bytes
+// that arrived since the last one and counts those the ring overwrote.
+#include "card/capture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "card/card.h"
+#include "sim/virtual_card.h"
+
+namespace q7t {
+namespace {
+
+std::string Bytes(std::size_t n, std::size_t seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>((i * 131 + seed * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
+  constexpr struct {
+    const char* name;
+    int before;  // bytes received before the capture starts
+    bool reset;  // Z between the start and the poll
+    int arrived;
+    int lost;
+  } kCases[] = {
+      {"fresh card", 0, false, 100, 0},
+      {"nothing new", 500, false, 0, 0},
+      {"ring wraps during the interval", 8000, false, 300, 0},
+      {"ring wrapped long ago", 20000, false, 4000, 0},
+      {"count wraps at 32768", 32700, false, 100, 0},
+      {"exactly a full ring", 0, false, 8192, 0},
+      {"one byte too many", 0, false, 8193, 1},
+      {"a long delay", 100, false, 20000, 20000 - 8192},
+      {"counter reset, flag cleared", 9000, true, 50, 0},
+      {"counter reset, flag never set", 700, true, 50, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    VirtualCard card;
+    SetPortBus(&card);
+    card.Receive(Bytes(static_cast<std::size_t>(c.before), 1));
+    CaptureEngine engine;
+    engine.Start();
+    if (c.reset) card.Out(0x351, kRegCommand), card.Out(0x350, kCmdResetCounter);
+    const std::string line = Bytes(static_cast<std::size_t>(c.arrived), 2);
+    card.Receive(line);
+    std::string out;
+    const PollPlan plan = engine.Poll(out);
+    EXPECT_EQ(plan.arrived, static_cast<std::uint32_t>(c.arrived));
+    EXPECT_EQ(plan.lost, static_cast<std::uint32_t>(c.lost));
+    EXPECT_EQ(plan.reset, c.reset);
+    EXPECT_TRUE(out == line.substr(static_cast<std::size_t>(c.lost))) << out.size() << " bytes";
+    // The next poll finds nothing new, and the mode register is as it was.
+    out.clear();
+    EXPECT_EQ(engine.Poll(out).arrived, 0u);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(card.Snapshot().mode, 0);
+    SetPortBus(nullptr);
+  }
+}
+
+TEST(CapturePoll, RefusedPortsMeanNoCard) {
+  SetPortBus(nullptr);  // every read gives -8
+  CaptureEngine engine;
+  EXPECT_FALSE(engine.Start());
+  VirtualCard card;
+  SetPortBus(&card);
+  EXPECT_TRUE(engine.Start());
+  SetPortBus(nullptr);
+}
+
+// Between two polls the line never brings more than a quarter of the ring at
+// the rate of the divisor, for every divisor down to 123 (1.016 Mbit/s);
+// faster lines meet the shortest interval.
+TEST(CapturePoll, IntervalLeavesThreeQuartersOfTheRingSpare) {
+  EXPECT_EQ(PollIntervalMs(1085), 177);    // 115200 bit/s
+  EXPECT_EQ(PollIntervalMs(13021), 1000);  // 9600 bit/s: the longest
+  EXPECT_EQ(PollIntervalMs(0), 1000);      // receiver off
+  EXPECT_EQ(PollIntervalMs(122), kMinPollMs);
+  for (std::int32_t divisor = 123; divisor <= 0xFFFF; ++divisor) {
+    const double bytes_per_ms = 125000000.0 / divisor / 10 / 1000;
+    ASSERT_LE(PollIntervalMs(divisor) * bytes_per_ms, kPollBudgetBytes) << divisor;
+  }
+  // A line faster than planned shortens the interval; a slower one never lengthens it.
+  EXPECT_EQ(AdaptIntervalMs(1000, 11520, 1000), 177);
+  EXPECT_EQ(AdaptIntervalMs(177, 100, 177), 177);
+  EXPECT_EQ(AdaptIntervalMs(177, 0, 177), 177);
+}
+
+}  // namespace
+}  // namespace q7t
