@@ -16,6 +16,7 @@
 
 #include "card/card.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "support/pty_harness.h"
 #include "support/recording_port_bus.h"
 
@@ -175,6 +176,54 @@ TEST_F(SaveLogTest, FailedWriteKeepsThePreviousLogWhole) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+// Stands in for fsync: counts the flushes of regular files, notes whether
+// the log still held its old bytes at each, and fails when told to.
+struct SyncProbe {
+  static inline int file_flushes = 0;
+  static inline bool log_was_old = true;
+  static inline std::string log_path, old_log;
+  static inline int fail_with = 0;
+  static int Sync(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      ++file_flushes;
+      if (ReadAll(log_path) != old_log) log_was_old = false;
+    }
+    if (fail_with == 0) return 0;
+    errno = fail_with;
+    return -1;
+  }
+};
+
+// The new log reaches the disk before it takes the old one's place, so that
+// a power loss leaves one whole log or the other; a flush that fails keeps
+// the old one.
+TEST_F(SaveLogTest, NewLogIsFlushedBeforeItReplacesTheOld) {
+  ASSERT_TRUE(Save(0).ok);
+  SyncProbe::log_path = LogPath();
+  SyncProbe::old_log = ReadAll(LogPath());
+  const os::SyncCall before = os::SetSyncCall(SyncProbe::Sync);
+  bus_.SetLogBytes(std::vector<int>(kLogBufferSize, 'n'));
+  const SaveOutcome saved = SaveLogTo(0, {dir_.path(), false, true});
+  const int flushes = SyncProbe::file_flushes;
+  const bool log_was_old = SyncProbe::log_was_old;
+  const std::string after_save = ReadAll(LogPath());
+
+  SyncProbe::old_log = after_save;
+  SyncProbe::fail_with = EIO;
+  bus_.SetLogBytes(std::vector<int>(kLogBufferSize, 'f'));
+  const SaveOutcome failed = SaveLogTo(0, {dir_.path(), false, true});
+  os::SetSyncCall(before);
+
+  EXPECT_TRUE(saved.ok) << saved.message;
+  EXPECT_EQ(flushes, 1);
+  EXPECT_TRUE(log_was_old);
+  EXPECT_EQ(after_save.substr(51), std::string(kLogBufferSize, 'n'));
+  EXPECT_FALSE(failed.ok);
+  EXPECT_NE(failed.message.find("Input/output error"), std::string::npos) << failed.message;
+  EXPECT_TRUE(ReadAll(LogPath()) == after_save) << "the old log was not kept";
 }
 
 }  // namespace
