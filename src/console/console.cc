@@ -128,6 +128,7 @@ void InstallConsole(Terminal* terminal, const TermCaps& caps) {
   state->terminal = terminal ? terminal : &null_terminal;
   state->renderer.SetCaps(caps);
   state->renderer.Invalidate();
+  state->decoder.SetLinuxConsole(caps.linux_keys);
 }
 
 Screen& ConsoleScreen() {

@@ -336,7 +336,9 @@ void KeyDecoder::InSs3(std::uint8_t byte) {
     return;
   }
   state_ = State::kGround;
-  const KeyEvent* form = keyforms::FindForm(keyforms::kSs3Forms, byte);
+  const KeyEvent* form =
+      linux_console_ ? keyforms::FindForm(keyforms::kLinuxSs3Forms, byte) : nullptr;
+  if (!form) form = keyforms::FindForm(keyforms::kSs3Forms, byte);
   if (!form || spoiled_) return;
   KeyEvent event = *form;
   event.mods |= Mods(params_[0]);

@@ -43,6 +43,9 @@ class KeyDecoder {
   // keyboard protocol answer before them mean the protocol is not offered.
   bool TakeDeviceAttributes();
 
+  // The terminal is the Linux console: its keypad's application forms apply.
+  void SetLinuxConsole(bool on) { linux_console_ = on; }
+
   static constexpr int kEscWaitMs = 50;
 
  private:
@@ -75,6 +78,7 @@ class KeyDecoder {
   void Push(KeyCode code);
 
   State state_ = State::kGround;
+  bool linux_console_ = false;
   bool alt_ = false;  // an Esc came before the sequence being read
 
   // The CSI or SS3 sequence being read: its private prefix, intermediate,

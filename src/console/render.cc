@@ -1263,6 +1263,7 @@ TermCaps CapsForTerm(std::string_view term) {
     caps.repeat = false;
     caps.scroll_sequences = false;
     caps.bright_by_attributes = true;
+    caps.linux_keys = true;
   } else if (starts("xterm") || starts("vte") || starts("gnome") || starts("konsole") ||
              starts("kitty") || starts("alacritty") || starts("foot") || starts("wezterm") ||
              starts("putty") || starts("st-") || term == "st") {
