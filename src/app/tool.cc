@@ -29,7 +29,8 @@ void ExitTool(int status) {
 
 int RunTool(PortBus& bus) {
   std::string err;
-  std::unique_ptr<os::PosixTerminal> terminal = os::PosixTerminal::Start(STDIN_FILENO, &err);
+  std::unique_ptr<os::PosixTerminal> terminal =
+      os::PosixTerminal::Start(STDIN_FILENO, STDOUT_FILENO, &err);
   if (!terminal) {
     std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, err.c_str());
     return 1;
@@ -37,6 +38,7 @@ int RunTool(PortBus& bus) {
   g_terminal = terminal.get();
   TermCaps caps = CapsForTerm(terminal->TermName());
   caps.utf8 = terminal->Utf8();
+  caps.steady_backgrounds = terminal->BrightBackgroundsBlink();
   InstallConsole(terminal.get(), caps);
   SetExitHandler(ExitTool);
   SetPortBus(&bus);
