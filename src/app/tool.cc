@@ -17,15 +17,21 @@ namespace q7t {
 namespace {
 
 os::PosixTerminal* g_terminal = nullptr;
+std::string (*g_end_note)() = nullptr;
 
 // The orderly end: the console has flushed; the terminal's modes go back and
 // the process ends at once (the virtual card's threads need no unwinding).
 void ExitTool(int status) {
   if (g_terminal) g_terminal->Restore();
+  if (g_end_note) std::fputs(g_end_note().c_str(), stderr);
   ::_exit(status);
 }
 
 }  // namespace
+
+void SetEndNote(std::string (*note)()) {
+  g_end_note = note;
+}
 
 int RunTool(PortBus& bus) {
   std::string err;
