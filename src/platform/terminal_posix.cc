@@ -228,7 +228,7 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::
   int kb_type = 0;
   const bool linux_console = ::ioctl(out_fd, KDGKBTYPE, &kb_type) == 0;
   const char* term_name = std::getenv("TERM");
-  if (!linux_console && term_name != nullptr && std::strcmp(term_name, "dumb") == 0) {
+  if (term_name != nullptr && std::strcmp(term_name, "dumb") == 0) {
     return refuse("the terminal (TERM=dumb) cannot move the cursor");
   }
   if (::tcgetattr(in_fd, &g_saved) != 0) {
