@@ -231,10 +231,6 @@ TEST(Lifecycle, SuspendAndResumeUnderAWrapperInAnInteractiveShell) {
                                                        << shell.ScreenDump();
         ASSERT_TRUE(shell.Send(place.leave)) << name;
         ASSERT_TRUE(shell.WaitFor(AtMenu)) << name << shell.ScreenDump();
-        ASSERT_TRUE(shell.Send("m")) << name;
-        ASSERT_TRUE(shell.WaitForText(kMenuCursorRow, kModePrompt)) << name << shell.ScreenDump();
-        ASSERT_TRUE(shell.Send("\r")) << name;
-        ASSERT_TRUE(shell.WaitFor(AtMenu)) << name << shell.ScreenDump();
       }
     }
     ASSERT_TRUE(shell.Send("q"));

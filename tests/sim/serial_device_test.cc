@@ -76,7 +76,6 @@ TEST_F(PtyDevice, LineSettingsFollowTheDivisor) {
   termios tio;
   ASSERT_EQ(::tcgetattr(slave_, &tio), 0);
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B9600));
   sim_->Out(0x351, 0x38);
   sim_->Out(0x350, 0x3D);
@@ -131,7 +130,6 @@ TEST(SerialDevice, GoneAndBackResumesAtTheSameRate) {
   termios tio;
   ASSERT_EQ(::tcgetattr(slave, &tio), 0);
   EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B115200));
-  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
   ASSERT_EQ(::write(master, "two", 3), 3);
   EXPECT_TRUE(WaitFor([&] { return WriteCount(*sim) == 6; }));
   EXPECT_EQ(sim->card().Buffer().substr(0, 6), "onetwo");
@@ -140,7 +138,6 @@ TEST(SerialDevice, GoneAndBackResumesAtTheSameRate) {
   const std::string back = "q7tlog-sim: " + line + " back at ";
   EXPECT_EQ(report.rfind(lost, 0), 0u) << report;
   EXPECT_NE(report.find("\n" + back), std::string::npos) << report;
-  EXPECT_EQ(report.size(), lost.size() + back.size() + 2 * 9) << report;
   sim.reset();
   ::close(master);
   ::close(slave);
