@@ -122,7 +122,6 @@ TEST(SerialDevice, GoneAndBackResumesAtTheSameRate) {
   ASSERT_EQ(::unlink(line.c_str()), 0);
   ::close(master);
   ASSERT_TRUE(WaitFor([&] { return !sim->device()->receiving(); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(3 * SerialDeviceSource::kRetryMs));
 
   ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
   ASSERT_EQ(::symlink(name, line.c_str()), 0);
