@@ -45,6 +45,9 @@ class KeyDecoder {
 
   // The terminal is the Linux console: its keypad's application forms apply.
   void SetLinuxConsole(bool on) { linux_console_ = on; }
+  // Num Lock is on (known on the Linux console): its application keypad's
+  // digit keys then give digits.
+  void SetNumLock(bool on) { num_lock_ = on; }
 
   static constexpr int kEscWaitMs = 50;
 
@@ -79,6 +82,7 @@ class KeyDecoder {
 
   State state_ = State::kGround;
   bool linux_console_ = false;
+  bool num_lock_ = false;
   bool alt_ = false;  // an Esc came before the sequence being read
 
   // The CSI or SS3 sequence being read: its private prefix, intermediate,

@@ -375,6 +375,11 @@ void PosixTerminal::Bell() {
   Write("\x07");
 }
 
+bool PosixTerminal::NumLockOn() {
+  char flags = 0;
+  return linux_console_ && ::ioctl(in_fd_, KDGKBLED, &flags) == 0 && (flags & K_NUMLOCK) != 0;
+}
+
 void PosixTerminal::KeyboardProtocolOffered() {
   if (kitty_keys_) return;
   kitty_keys_ = true;

@@ -43,6 +43,7 @@ class PosixTerminal : public Terminal {
   void Bell() override;
   Events TakeEvents() override;
   void KeyboardProtocolOffered() override;
+  bool NumLockOn() override;
 
  private:
   PosixTerminal(int in_fd, int out_fd) : in_fd_(in_fd), out_fd_(out_fd) {}

@@ -128,10 +128,16 @@ TEST(KeyDecoder, TerminalTableRows) {
 }
 
 // The keypad's application forms the table leaves out: on the Linux console
-// SS3 l is + and SS3 R is * (SS3 P, Num Lock, delivers nothing); elsewhere
-// they are the keypad comma and F3.
+// SS3 l is + and SS3 R is * (SS3 P, Num Lock, delivers nothing), and with
+// Num Lock on the digit keys are digits; elsewhere they are the keypad
+// comma and F3.
 TEST(KeyDecoder, LinuxApplicationKeypad) {
   using Keys = std::vector<std::string>;
+  KeyDecoder num_lock;
+  num_lock.SetLinuxConsole(true);
+  num_lock.SetNumLock(true);
+  for (char c : std::string_view("\x1bOy\x1bOp\x1bOn\x1bOl")) num_lock.Feed(c);
+  EXPECT_EQ(TakeAll(num_lock), (Keys{"39", "30", "2E", "2B"}));
   EXPECT_EQ(Decode("\x1bOl\x1bOR\x1bOP\x1bOk", 0, true), (Keys{"2B", "2A", "2B"}));
   EXPECT_EQ(Decode("\x1bOl\x1bOR", kWait - 1, true), (Keys{"2B", "2A"}));
   EXPECT_EQ(Decode("\x1bOl\x1bOR\x1bOP"), (Keys{"2C", "FF 3D", "FF 3B"}));
