@@ -21,5 +21,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
+  // A serial device that went away meanwhile is reported at the end, after
+  // the screens.
+  static q7t::SerialDeviceSource* device = card->device();
+  q7t::SetEndNote([] { return device != nullptr ? device->Report() : std::string(); });
   return q7t::RunTool(*card, inv);
 }

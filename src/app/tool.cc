@@ -19,21 +19,28 @@ namespace q7t {
 namespace {
 
 os::PosixTerminal* g_terminal = nullptr;
+std::string (*g_end_note)() = nullptr;
 
 // The orderly end: the console has flushed; the terminal's modes go back and
 // the process ends at once (the virtual card's threads need no unwinding).
 void ExitTool(int status) {
   if (g_terminal) g_terminal->Restore();
+  if (g_end_note) std::fputs(g_end_note().c_str(), stderr);
   ::_exit(status);
 }
 
 }  // namespace
 
+void SetEndNote(std::string (*note)()) {
+  g_end_note = note;
+}
+
 int RunTool(PortBus& bus, const Invocation& inv) {
   if (inv.what == Invocation::What::kCommand) return RunCommand(inv, bus);
   SetLogDir(inv.log_dir);
   std::string err;
-  std::unique_ptr<os::PosixTerminal> terminal = os::PosixTerminal::Start(STDIN_FILENO, &err);
+  std::unique_ptr<os::PosixTerminal> terminal =
+      os::PosixTerminal::Start(STDIN_FILENO, STDOUT_FILENO, &err);
   if (!terminal) {
     std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, err.c_str());
     return 1;
@@ -41,6 +48,7 @@ int RunTool(PortBus& bus, const Invocation& inv) {
   g_terminal = terminal.get();
   TermCaps caps = CapsForTerm(terminal->TermName());
   caps.utf8 = terminal->Utf8();
+  caps.steady_backgrounds = terminal->BrightBackgroundsBlink();
   InstallConsole(terminal.get(), caps);
   SetExitHandler(ExitTool);
   SetPortBus(&bus);

@@ -82,6 +82,7 @@ void ReadKeyboard(ConsoleState& s) {
   bool alive = s.terminal->ReadAvailable(bytes);
   std::int64_t now = s.terminal->NowMs();
   if (!bytes.empty()) {
+    s.decoder.SetNumLock(s.terminal->NumLockOn());
     for (char b : bytes) s.decoder.Feed(static_cast<std::uint8_t>(b));
     s.last_byte_ms = now;
   } else if (s.decoder.Pending()) {
@@ -128,6 +129,7 @@ void InstallConsole(Terminal* terminal, const TermCaps& caps) {
   state->terminal = terminal ? terminal : &null_terminal;
   state->renderer.SetCaps(caps);
   state->renderer.Invalidate();
+  state->decoder.SetLinuxConsole(caps.linux_keys);
 }
 
 Screen& ConsoleScreen() {

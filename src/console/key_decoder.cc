@@ -336,7 +336,10 @@ void KeyDecoder::InSs3(std::uint8_t byte) {
     return;
   }
   state_ = State::kGround;
-  const KeyEvent* form = keyforms::FindForm(keyforms::kSs3Forms, byte);
+  const KeyEvent* form = nullptr;
+  if (linux_console_ && num_lock_) form = keyforms::FindForm(keyforms::kLinuxNumLockSs3Forms, byte);
+  if (linux_console_ && !form) form = keyforms::FindForm(keyforms::kLinuxSs3Forms, byte);
+  if (!form) form = keyforms::FindForm(keyforms::kSs3Forms, byte);
   if (!form || spoiled_) return;
   KeyEvent event = *form;
   event.mods |= Mods(params_[0]);

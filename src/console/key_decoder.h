@@ -43,6 +43,12 @@ class KeyDecoder {
   // keyboard protocol answer before them mean the protocol is not offered.
   bool TakeDeviceAttributes();
 
+  // The terminal is the Linux console: its keypad's application forms apply.
+  void SetLinuxConsole(bool on) { linux_console_ = on; }
+  // Num Lock is on (known on the Linux console): its application keypad's
+  // digit keys then give digits.
+  void SetNumLock(bool on) { num_lock_ = on; }
+
   static constexpr int kEscWaitMs = 50;
 
  private:
@@ -75,6 +81,8 @@ class KeyDecoder {
   void Push(KeyCode code);
 
   State state_ = State::kGround;
+  bool linux_console_ = false;
+  bool num_lock_ = false;
   bool alt_ = false;  // an Esc came before the sequence being read
 
   // The CSI or SS3 sequence being read: its private prefix, intermediate,

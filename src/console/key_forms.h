@@ -160,6 +160,23 @@ inline constexpr Form kSs3Forms[] = {
     detail::KpKey('y', Key::kPgUp),
 };
 
+// SS3 <final> from the Linux console's keypad in application mode, where it
+// differs from the forms above: its F1..F4 are ESC [ [ A..D, so SS3 P..S are
+// keypad keys there (P is Num Lock itself, which delivers nothing), and SS3 l
+// is keypad +, not the keypad comma.
+inline constexpr Form kLinuxSs3Forms[] = {
+    detail::Kp('P', '\0'), detail::Kp('Q', '/'), detail::Kp('R', '*'),
+    detail::Kp('S', '-'),  detail::Kp('l', '+'),
+};
+
+// The same with Num Lock on: the digit keys and the decimal point, which
+// send the forms of their Num Lock off keys (Insert, End ... Delete).
+inline constexpr Form kLinuxNumLockSs3Forms[] = {
+    detail::Kp('p', '0'), detail::Kp('q', '1'), detail::Kp('r', '2'), detail::Kp('s', '3'),
+    detail::Kp('t', '4'), detail::Kp('u', '5'), detail::Kp('v', '6'), detail::Kp('w', '7'),
+    detail::Kp('x', '8'), detail::Kp('y', '9'), detail::Kp('n', '.'),
+};
+
 // CSI <code> [;m] u (kitty keyboard protocol, tmux extended keys) and xterm's
 // CSI 27;m;<code> ~: the keys with codes of their own. Any other code below the
 // private-use area is the character with that code point.

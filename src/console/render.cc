@@ -106,8 +106,14 @@ const GlyphTable& Glyphs(bool utf8) {
   return tables[utf8 ? 1 : 0];
 }
 
-Attr NormalAttr(Attr a) {
-  return a > 0xFF ? kTermDefaultAttr : a;
+// With `steady`, a bright background is shown as its normal colour, and
+// text in that colour as its bright one so that it stays readable.
+Attr NormalAttr(Attr a, bool steady = false) {
+  if (a > 0xFF) return kTermDefaultAttr;
+  if (!steady || (a & 0x80) == 0) return a;
+  a &= 0x7F;
+  if ((a & 0x0F) == (a >> 4)) a |= 0x08;
+  return a;
 }
 bool IsBlank(const Cell& c) {
   return c.ch == ' ';
@@ -1263,6 +1269,7 @@ TermCaps CapsForTerm(std::string_view term) {
     caps.repeat = false;
     caps.scroll_sequences = false;
     caps.bright_by_attributes = true;
+    caps.linux_keys = true;
   } else if (starts("xterm") || starts("vte") || starts("gnome") || starts("konsole") ||
              starts("kitty") || starts("alacritty") || starts("foot") || starts("wezterm") ||
              starts("putty") || starts("st-") || term == "st") {
@@ -1322,7 +1329,8 @@ void Renderer::Render(const Grid& wanted, std::string& out) {
     }
     std::copy_n(raw, cols, &last_wanted_[at]);
     for (int c = 0; c < cols; ++c) {
-      want_.cells[at + c] = Cell{glyphs.canon[raw[c].ch], NormalAttr(raw[c].attr)};
+      want_.cells[at + c] =
+          Cell{glyphs.canon[raw[c].ch], NormalAttr(raw[c].attr, caps_.steady_backgrounds)};
     }
   }
   last_wanted_valid_ = true;

@@ -35,6 +35,11 @@ struct TermCaps {
   // until SGR 22; a bright background is the blink attribute (SGR 5 until
   // SGR 25), as SGR 100-107 there give the normal background.
   bool bright_by_attributes = false;
+  // A bright background can only be had by blinking (the Linux console in
+  // VGA text mode): cells are shown on the normal background instead.
+  bool steady_backgrounds = false;
+  // The Linux console's keys (its keypad's application forms).
+  bool linux_keys = false;
 };
 
 // What the terminal named by TERM can do; an unknown or empty name gets

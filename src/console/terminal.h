@@ -38,6 +38,9 @@ class Terminal {
   // reply to the query the platform sends at start): the platform may now
   // turn on its disambiguate mode.
   virtual void KeyboardProtocolOffered() {}
+  // Num Lock is on, where the terminal can tell (the Linux console): its
+  // keypad then sends the same forms in application mode either way.
+  virtual bool NumLockOn() { return false; }
 };
 
 }  // namespace q7t

@@ -29,6 +29,12 @@ bool WriteStdout(std::string_view bytes, std::string* err);
 bool ReplaceFile(const std::string& dir, const std::string& name, std::string_view bytes, bool sync,
                  std::string* err);
 
+// The call that flushes a file to disk (fsync by default, which null puts
+// back): tests put their own in to see the flushes or make them fail.
+// Returns the call in force before.
+using SyncCall = int (*)(int fd);
+SyncCall SetSyncCall(SyncCall call);
+
 // The entry of `dir` that is a regular file (a link to one counts) and whose
 // name equals `name` without regard to letter case; an exact match wins.
 std::optional<std::string> FindRegularFileNoCase(const std::string& dir, const std::string& name);

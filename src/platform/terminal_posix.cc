@@ -16,17 +16,20 @@
 #include <charconv>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "console/render.h"
+#include "platform/console_kind.h"
 
 namespace q7t::os {
 
 namespace {
 
 // State the signal handlers need: plain values, set before they are installed.
-int g_fd = -1;
+int g_in_fd = -1;   // keys come from here; its modes are the terminal's
+int g_out_fd = -1;  // the picture goes here
 struct termios g_saved;
 struct termios g_raw;
 bool g_have_saved = false;
@@ -60,11 +63,20 @@ constexpr int kFatalSignals[] = {SIGINT, SIGTERM, SIGQUIT, SIGSEGV,
                                  SIGBUS, SIGFPE,  SIGILL,  SIGABRT};
 
 // Async-signal-safe: write() of prepared bytes and tcsetattr() only.
-void RestoreModesSignalSafe() {
-  if (!g_have_saved || g_fd < 0) return;
-  ssize_t unused = ::write(g_fd, g_restore_bytes, static_cast<std::size_t>(g_restore_len));
+// SIGTTOU is held meanwhile: on a suspend the job-control shell may already
+// have taken the terminal back (a wrapper in the same job stops at once),
+// and the modes must go back all the same without the program being
+// stopped for it.
+void RestoreModesSignalSafe(int when = TCSAFLUSH) {
+  if (!g_have_saved || g_in_fd < 0) return;
+  sigset_t ttou, old;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  ::pthread_sigmask(SIG_BLOCK, &ttou, &old);
+  ssize_t unused = ::write(g_out_fd, g_restore_bytes, static_cast<std::size_t>(g_restore_len));
   (void)unused;
-  ::tcsetattr(g_fd, TCSAFLUSH, &g_saved);
+  ::tcsetattr(g_in_fd, when, &g_saved);
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
 void Wake() {
@@ -99,7 +111,7 @@ void Resume() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGTSTP, &sa, nullptr);
-  if (g_have_saved && !g_restored.load()) ::tcsetattr(g_fd, TCSAFLUSH, &g_raw);
+  if (g_have_saved && !g_restored.load()) ::tcsetattr(g_in_fd, TCSAFLUSH, &g_raw);
   g_repaint = 1;
   g_resumed = 1;
   Wake();
@@ -112,7 +124,8 @@ void Resume() {
 // carries on at once and takes the terminal back as after a resume.
 void OnSuspend(int) {
   int saved_errno = errno;
-  RestoreModesSignalSafe();
+  // Keys typed for the shell after the stop are the shell's: not flushed.
+  RestoreModesSignalSafe(TCSADRAIN);
   ::signal(SIGTSTP, SIG_DFL);
   ::raise(SIGTSTP);
   g_in_suspend = 1;
@@ -202,27 +215,38 @@ void DrainWakePipe() {
 
 }  // namespace
 
+bool PosixTerminal::BrightBackgroundsBlink() const {
+  return linux_console_ && VgaTextConsole();
+}
+
 std::string PosixTerminal::TermName() const {
   if (linux_console_) return "linux";
   const char* term = std::getenv("TERM");
   return term != nullptr ? term : "";
 }
 
-std::unique_ptr<PosixTerminal> PosixTerminal::Start(int fd, std::string* err) {
-  if (!::isatty(fd)) {
-    if (err) *err = "standard input is not a terminal";
+std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::string* err) {
+  auto refuse = [err](std::string why) {
+    if (err) *err = std::move(why);
     return nullptr;
+  };
+  if (!::isatty(in_fd)) return refuse("standard input is not a terminal");
+  if (!::isatty(out_fd)) return refuse("standard output is not a terminal");
+  int kb_type = 0;
+  const bool linux_console = ::ioctl(out_fd, KDGKBTYPE, &kb_type) == 0;
+  const char* term_name = std::getenv("TERM");
+  if (term_name != nullptr && std::strcmp(term_name, "dumb") == 0) {
+    return refuse("the terminal (TERM=dumb) cannot move the cursor");
   }
-  if (::tcgetattr(fd, &g_saved) != 0) {
-    if (err) *err = std::string("cannot read the terminal's modes: ") + std::strerror(errno);
-    return nullptr;
+  if (::tcgetattr(in_fd, &g_saved) != 0) {
+    return refuse(std::string("cannot read the terminal's modes: ") + std::strerror(errno));
   }
-  std::unique_ptr<PosixTerminal> term(new PosixTerminal(fd));
+  std::unique_ptr<PosixTerminal> term(new PosixTerminal(in_fd, out_fd));
   std::setlocale(LC_CTYPE, "");
   term->utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-  int kb_type = 0;
-  term->linux_console_ = ::ioctl(fd, KDGKBTYPE, &kb_type) == 0;
-  g_fd = fd;
+  term->linux_console_ = linux_console;
+  g_in_fd = in_fd;
+  g_out_fd = out_fd;
   g_have_saved = true;
   g_restored = false;
   if (::pipe2(g_wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -260,7 +284,7 @@ bool PosixTerminal::EnterRaw() {
   g_raw.c_cflag |= CS8;
   g_raw.c_cc[VMIN] = 1;
   g_raw.c_cc[VTIME] = 0;
-  return ::tcsetattr(fd_, TCSAFLUSH, &g_raw) == 0;
+  return ::tcsetattr(in_fd_, TCSAFLUSH, &g_raw) == 0;
 }
 
 PosixTerminal::~PosixTerminal() {
@@ -278,18 +302,26 @@ void SetAfterRestore(void (*after)()) {
 
 void PosixTerminal::Write(std::string_view bytes) {
   while (!bytes.empty() && !ended_) {
-    ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    ssize_t n = ::write(out_fd_, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       struct pollfd p {
-        fd_, POLLOUT, 0
+        out_fd_, POLLOUT, 0
       };
       ::poll(&p, 1, 100);
+    } else if (g_hangup || errno == EIO) {
+      ended_ = true;  // the terminal is gone
     } else {
-      ended_ = true;  // the terminal is gone (EIO after a hang-up)
+      // Any other failure leaves the user without a picture: the program
+      // must not carry on (or end as if all were well) without it.
+      const int e = errno;
+      Restore();
+      std::fprintf(stderr, "%s: cannot write to the terminal: %s\n", program_invocation_short_name,
+                   std::strerror(e));
+      ::_exit(1);
     }
   }
 }
@@ -297,14 +329,14 @@ void PosixTerminal::Write(std::string_view bytes) {
 bool PosixTerminal::ReadAvailable(std::string& out) {
   while (!ended_) {
     struct pollfd p {
-      fd_, POLLIN, 0
+      in_fd_, POLLIN, 0
     };
     int r = ::poll(&p, 1, 0);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     if (p.revents & POLLIN) {
       char buf[4096];
-      ssize_t n = ::read(fd_, buf, sizeof buf);
+      ssize_t n = ::read(in_fd_, buf, sizeof buf);
       if (n > 0) {
         out.append(buf, static_cast<std::size_t>(n));
         continue;
@@ -325,7 +357,7 @@ bool PosixTerminal::ReadAvailable(std::string& out) {
 }
 
 void PosixTerminal::WaitInput(int timeout_ms) {
-  struct pollfd p[2] = {{fd_, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
+  struct pollfd p[2] = {{in_fd_, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
   int n = g_wake_pipe[0] >= 0 ? 2 : 1;
   if (g_repaint || g_hangup || ended_) return;
   int r = ::poll(p, n, timeout_ms);
@@ -349,8 +381,14 @@ std::int64_t PosixTerminal::NowMs() {
 void PosixTerminal::Bell() {
   // The Linux text console sounds the exact tone itself; elsewhere BEL.
   constexpr int kToneHz = 1000, kToneMs = 250, kTimerHz = 1193180;
-  if (linux_console_ && ::ioctl(fd_, KDMKTONE, (kToneMs << 16) | (kTimerHz / kToneHz)) == 0) return;
+  if (linux_console_ && ::ioctl(out_fd_, KDMKTONE, (kToneMs << 16) | (kTimerHz / kToneHz)) == 0)
+    return;
   Write("\x07");
+}
+
+bool PosixTerminal::NumLockOn() {
+  char flags = 0;
+  return linux_console_ && ::ioctl(in_fd_, KDGKBLED, &flags) == 0 && (flags & K_NUMLOCK) != 0;
 }
 
 void PosixTerminal::KeyboardProtocolOffered() {
@@ -371,7 +409,7 @@ Terminal::Events PosixTerminal::TakeEvents() {
     g_repaint = 0;
     ev.repaint = true;
     struct winsize ws {};
-    if (::ioctl(fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
+    if (::ioctl(out_fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
       ev.rows = ws.ws_row;
       ev.cols = ws.ws_col;
     }

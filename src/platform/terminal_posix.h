@@ -12,10 +12,14 @@ namespace q7t::os {
 
 class PosixTerminal : public Terminal {
  public:
-  // Takes over the terminal on `fd` (read and written): saves its modes,
-  // enters raw mode, installs the signal handlers. Null with `*err` set when
-  // `fd` is not a terminal or its modes cannot be set.
-  static std::unique_ptr<PosixTerminal> Start(int fd, std::string* err);
+  // Takes over the terminal that `in_fd` reads keys from and `out_fd`
+  // draws on (one terminal, which may be open read-only on `in_fd`): saves
+  // its modes, enters raw mode, installs the signal handlers. Null with
+  // `*err` set (what is missing, in words) when either is not a terminal,
+  // the terminal cannot move the cursor
+  // (TERM=dumb) or its modes cannot be set. A write to it that fails for any
+  // reason but a hang-up ends the program with a message and status 1.
+  static std::unique_ptr<PosixTerminal> Start(int in_fd, int out_fd, std::string* err);
   ~PosixTerminal() override;  // Restore()
   PosixTerminal(const PosixTerminal&) = delete;
   PosixTerminal& operator=(const PosixTerminal&) = delete;
@@ -27,6 +31,9 @@ class PosixTerminal : public Terminal {
   // The terminal's type: "linux" on a Linux virtual console whatever TERM
   // says, otherwise TERM ("" when unset).
   std::string TermName() const;
+  // True on a Linux console in VGA text mode, where a bright background
+  // can only be had by blinking.
+  bool BrightBackgroundsBlink() const;
 
   void Write(std::string_view bytes) override;
   bool ReadAvailable(std::string& out) override;
@@ -36,12 +43,14 @@ class PosixTerminal : public Terminal {
   void Bell() override;
   Events TakeEvents() override;
   void KeyboardProtocolOffered() override;
+  bool NumLockOn() override;
 
  private:
-  explicit PosixTerminal(int fd) : fd_(fd) {}
+  PosixTerminal(int in_fd, int out_fd) : in_fd_(in_fd), out_fd_(out_fd) {}
   bool EnterRaw();
 
-  int fd_;
+  int in_fd_;
+  int out_fd_;
   bool utf8_ = true;
   bool linux_console_ = false;
   bool first_events_ = true;

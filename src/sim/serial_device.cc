@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,6 +49,35 @@ void CloseFd(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
+constexpr std::size_t kMaxEvents = 64;  // the report's lines; later ones are counted
+
+// Opens the line for this program alone: a terminal device, marked
+// exclusive (TIOCEXCL: further opens fail, except for root) and locked
+// (flock, which binds root too, so a second virtual card is refused). -1
+// and the reason in `*error` otherwise.
+int OpenLine(const std::string& path, std::string* error) {
+  // O_NONBLOCK: a modem line without carrier must not hang the open.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = errno == EBUSY ? "busy" : std::strerror(errno);
+    return -1;
+  }
+  const char* refusal = nullptr;
+  if (!::isatty(fd)) {
+    refusal = "not a terminal device";
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    refusal = "busy";
+  } else {
+    ::ioctl(fd, TIOCEXCL);
+  }
+  if (refusal != nullptr) {
+    if (error) *error = refusal;
+    CloseFd(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 int NearestStandardRate(int divisor) {
@@ -55,23 +87,21 @@ int NearestStandardRate(int divisor) {
 std::unique_ptr<SerialDeviceSource> SerialDeviceSource::Open(const std::string& path,
                                                              VirtualCard& card,
                                                              std::string* error) {
-  // O_NONBLOCK: a modem line without carrier must not hang the open.
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = std::strerror(errno);
-    return nullptr;
-  }
+  const int fd = OpenLine(path, error);
+  if (fd < 0) return nullptr;
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     if (error) *error = std::strerror(errno);
     CloseFd(fd);
     return nullptr;
   }
-  return std::unique_ptr<SerialDeviceSource>(new SerialDeviceSource(card, fd, wake[0], wake[1]));
+  return std::unique_ptr<SerialDeviceSource>(
+      new SerialDeviceSource(path, card, fd, wake[0], wake[1]));
 }
 
-SerialDeviceSource::SerialDeviceSource(VirtualCard& card, int fd, int wake_read, int wake_write)
-    : card_(card), fd_(fd), wake_read_(wake_read), wake_write_(wake_write) {
+SerialDeviceSource::SerialDeviceSource(const std::string& path, VirtualCard& card, int fd,
+                                       int wake_read, int wake_write)
+    : path_(path), card_(card), fd_(fd), wake_read_(wake_read), wake_write_(wake_write) {
   // Raw before the first byte is read, so no byte is ever translated.
   Configure(card_.Divisor());
   card_.SetDivisorListener([this](int) {
@@ -92,10 +122,48 @@ SerialDeviceSource::~SerialDeviceSource() {
   CloseFd(wake_write_);
 }
 
+void SerialDeviceSource::Note(bool back) {
+  std::lock_guard<std::mutex> lock(events_mutex_);
+  if (events_.size() < kMaxEvents) {
+    events_.push_back({back, std::time(nullptr)});
+  } else {
+    ++events_dropped_;
+  }
+}
+
+std::string SerialDeviceSource::Report() const {
+  std::lock_guard<std::mutex> lock(events_mutex_);
+  std::string text;
+  for (const Event& event : events_) {
+    std::tm local{};
+    ::localtime_r(&event.when, &local);
+    char clock[16];
+    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    text += "q7tlog-sim: " + path_ + (event.back ? " back at " : " lost at ") + clock + "\n";
+  }
+  if (events_dropped_ > 0) {
+    text += "q7tlog-sim: " + path_ + " lost or back " + std::to_string(events_dropped_) +
+            " more times\n";
+  }
+  return text;
+}
+
+// The device once more, at the card's rate now.
+bool SerialDeviceSource::Reopen() {
+  const int fd = OpenLine(path_, nullptr);
+  if (fd < 0) return false;
+  fd_ = fd;
+  Configure(card_.Divisor());
+  receiving_ = true;
+  Note(true);
+  return true;
+}
+
 // Raw 8N1, no flow control, receiver on. Errors are ignored: a
 // pseudo-terminal ignores the rate, and a device that cannot take a rate
 // keeps its last one. Divisor 0 keeps the rate (the card drops the bytes).
 void SerialDeviceSource::Configure(int divisor) {
+  if (fd_ < 0) return;  // set when the device is back
   termios tio;
   if (::tcgetattr(fd_, &tio) != 0) return;
   ::cfmakeraw(&tio);
@@ -114,9 +182,11 @@ void SerialDeviceSource::Configure(int divisor) {
 
 void SerialDeviceSource::Run() {
   char buf[4096];
-  pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
   while (!stop_) {
-    if (::poll(fds, 2, -1) < 0) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
+    // While the device is gone, poll skips it (fd -1) and looks again
+    // after each wait.
+    if (::poll(fds, 2, fd_ < 0 ? kRetryMs : -1) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -126,6 +196,11 @@ void SerialDeviceSource::Run() {
       if (stop_) break;
       Configure(card_.Divisor());
     }
+    if (fd_ < 0) {
+      Reopen();
+      continue;
+    }
+    bool gone = false;
     if (fds[0].revents & POLLIN) {
       const ssize_t n = ::read(fd_, buf, sizeof buf);
       if (n > 0) {
@@ -133,13 +208,17 @@ void SerialDeviceSource::Run() {
         continue;
       }
       // End of file or a read error: the device has gone.
-      if (n == 0 || (errno != EINTR && errno != EAGAIN)) break;
+      gone = n == 0 || (errno != EINTR && errno != EAGAIN);
     }
     // Hang-up or error with nothing left to read: poll would report it
-    // again at once, so receiving ends here.
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) break;
+    // again at once.
+    if (gone || (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      receiving_ = false;
+      Note(false);
+      CloseFd(fd_);
+      fd_ = -1;
+    }
   }
-  receiving_ = false;
 }
 
 }  // namespace q7t

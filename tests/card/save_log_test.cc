@@ -16,6 +16,7 @@
 
 #include "card/card.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "support/pty_harness.h"
 #include "support/recording_port_bus.h"
 
@@ -175,6 +176,46 @@ TEST_F(SaveLogTest, FailedWriteKeepsThePreviousLogWhole) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
+}
+
+// Stands in for fsync: counts the flushes of regular files, notes whether
+// the log still held its old bytes at each, and fails when told to.
+struct SyncProbe {
+  static inline int file_flushes = 0, fail_with = 0;
+  static inline std::string log_path, old_log, log_at_flush;
+  static int Sync(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      ++file_flushes;
+      log_at_flush = ReadAll(log_path);
+    }
+    errno = fail_with;
+    return fail_with == 0 ? 0 : -1;
+  }
+};
+
+// The new log reaches the disk before it takes the old one's place, so that
+// a power loss leaves one whole log or the other; a flush that fails keeps
+// the old one.
+TEST_F(SaveLogTest, NewLogIsFlushedBeforeItReplacesTheOld) {
+  ASSERT_TRUE(Save(0).ok);
+  const std::string old_log = ReadAll(LogPath());
+  SyncProbe::log_path = LogPath();
+  const os::SyncCall before = os::SetSyncCall(SyncProbe::Sync);
+  bus_.SetLogBytes(std::vector<int>(kLogBufferSize, 'n'));
+  const SaveOutcome saved = SaveLogTo(0, {dir_.path(), false, true});
+  const bool flushed_first = SyncProbe::file_flushes == 1 && SyncProbe::log_at_flush == old_log;
+  const std::string new_log = ReadAll(LogPath());
+  SyncProbe::fail_with = EIO;
+  const SaveOutcome failed = SaveLogTo(0, {dir_.path(), false, true});
+  os::SetSyncCall(before);
+
+  EXPECT_TRUE(saved.ok) << saved.message;
+  EXPECT_TRUE(flushed_first) << SyncProbe::file_flushes << " flushes";
+  EXPECT_EQ(new_log.substr(51), std::string(kLogBufferSize, 'n'));
+  EXPECT_FALSE(failed.ok);
+  EXPECT_NE(failed.message.find("Input/output error"), std::string::npos) << failed.message;
+  EXPECT_TRUE(ReadAll(LogPath()) == new_log) << "the old log was not kept";
 }
 
 }  // namespace

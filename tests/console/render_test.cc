@@ -598,6 +598,30 @@ TEST(Render, TerminalAbilitiesFollowItsName) {
   }
 }
 
+// Where a bright background would blink (the Linux console in VGA text
+// mode) nothing is set blinking: the normal background instead, and text in
+// that colour brightened so that it stays readable.
+TEST(Render, SteadyBackgroundsNeverBlink) {
+  TermCaps caps = CapsForTerm("linux");
+  caps.steady_backgrounds = true;
+  Grid g;
+  g.At(24, 1) = {'E', 0xCF};
+  g.At(24, 2) = {'r', 0xC4};
+  g.At(1, 1) = {'x', 0x1F};
+  Renderer renderer(caps);
+  std::string out;
+  renderer.Render(g, out);
+  Emulator term(25, 80, caps);  // shows blink as the bright background
+  term.Feed(out);
+  const std::pair<int, int> kWant[] = {{15, 4}, {12, 4}, {15, 1}};  // fg, bg
+  const std::pair<int, int> kCells[] = {{24, 1}, {24, 2}, {1, 1}};
+  for (int i = 0; i < 3; ++i) {
+    const auto [row, col] = kCells[i];
+    EXPECT_EQ(term.screen.CellFg(row, col), kWant[i].first) << row << "," << col;
+    EXPECT_EQ(term.screen.CellBg(row, col), kWant[i].second) << row << "," << col;
+  }
+}
+
 TEST(Render, RestoreSequenceResetsColoursAndShowsCursor) {
   VtermScreen term;
   term.Feed("\x1b[?25l\x1b[31;44m");

@@ -167,6 +167,81 @@ TEST(Lifecycle, SuspendAndResumeUnderAJobControlShell) {
   EXPECT_EQ(status, 0);  // fg hands on the program's own status
 }
 
+// The first process named `name` below `pid` (children first, then theirs);
+// 0 when there is none.
+pid_t Descendant(pid_t pid, const std::string& name) {
+  std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                         "/children");
+  for (pid_t child = 0; children >> child;) {
+    std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+    std::string comm_name;
+    if (std::getline(comm, comm_name) && comm_name == name) return child;
+    if (pid_t found = Descendant(child, name)) return found;
+  }
+  return 0;
+}
+
+// The menu with whatever values, waiting for a key.
+bool AtMenu(const VtermScreen& s) {
+  return Trimmed(s, 1) == "Q7T Rx Logging Menu" && Trimmed(s, 10) == " <V> View Log" &&
+         Trimmed(s, kMenuCursorRow).empty() && s.CursorRow() == kMenuCursorRow &&
+         s.CursorCol() == 1;
+}
+
+// Typed into an interactive shell, under a wrapper that waits for it in the
+// same job (as `make run` does): the wrapper stops at once on Ctrl+Z and the
+// shell takes the terminal back while the program still hands it back. fg
+// must bring the program back repainted with its keys working, every time,
+// wherever it waits for a key, from bash and from a plain POSIX sh.
+TEST(Lifecycle, SuspendAndResumeUnderAWrapperInAnInteractiveShell) {
+  const struct {
+    const char* where;
+    const char* keys;   // from the menu
+    const char* shows;  // once there
+    const char* leave;  // back to the menu
+  } kPlaces[] = {
+      {"menu", "", "<V> View Log", ""},
+      {"line entry", "b", "Select Baud Rate? ", "\r"},
+      {"viewer", "sv", "File: SerLog.txt", "\x1b"},
+  };
+  for (const char* shell_path : {"/bin/bash", "/bin/sh"}) {
+    ScopedTempDir dir;
+    PtyProgram::Options options;
+    options.program = shell_path;
+    options.args = {"-i"};
+    options.env = {{"PS1", "$ "}, {"ENV", ""}, {"HOME", dir.path()}};
+    PtyProgram shell(options);
+    const std::string program = CopyProgram("q7tlog-sim", dir);
+    ASSERT_TRUE(shell.Send("sh -c '\"$0\"; echo wrapper done' " + program + "\r"));
+    ASSERT_TRUE(shell.WaitFor(ShowsFirstMenu)) << shell_path << "\n" << shell.ScreenDump();
+    const pid_t pid = Descendant(shell.pid(), "q7tlog-sim");
+    ASSERT_GT(pid, 0) << shell_path;
+    for (int round = 0; round < 2; ++round) {
+      for (const auto& place : kPlaces) {
+        const std::string name = std::string(shell_path) + " " + place.where + " round " +
+                                 std::to_string(round + 1) + "\n";
+        ASSERT_TRUE(shell.Send(place.keys)) << name;
+        ASSERT_TRUE(shell.WaitForText(0, place.shows)) << name << shell.ScreenDump();
+        ASSERT_TRUE(shell.Send("\x1a")) << name;
+        ASSERT_TRUE(PumpUntil(shell, [&] { return ProcState(pid) == 'T'; })) << name;
+        ASSERT_TRUE(shell.WaitForText(0, "Stopped")) << name << shell.ScreenDump();
+        Scribble(shell);
+        ASSERT_TRUE(shell.Send("fg\r")) << name;
+        ASSERT_TRUE(shell.WaitForText(0, place.shows)) << name << "state " << ProcState(pid) << "\n"
+                                                       << shell.ScreenDump();
+        ASSERT_TRUE(shell.Send(place.leave)) << name;
+        ASSERT_TRUE(shell.WaitFor(AtMenu)) << name << shell.ScreenDump();
+      }
+    }
+    ASSERT_TRUE(shell.Send("q"));
+    EXPECT_TRUE(shell.WaitForText(0, "wrapper done")) << shell_path << "\n" << shell.ScreenDump();
+    EXPECT_TRUE(PumpUntil(shell, [&] { return Cooked(shell.master_fd()); })) << shell_path;
+    ASSERT_TRUE(shell.Send("exit\r"));
+    int status = -1;
+    EXPECT_TRUE(shell.WaitForExit(5000, &status)) << shell_path;
+  }
+}
+
 // Started straight on the terminal (as a terminal multiplexer starts it) the
 // program is alone in an orphaned process group, where the kernel refuses to
 // stop it: Ctrl+Z must then leave it running in raw mode, not in the modes

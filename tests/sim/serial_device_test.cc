@@ -12,9 +12,17 @@
 #include <thread>
 
 #include "sim/sim_card.h"
+#include "support/pty_harness.h"
 
 namespace q7t {
 namespace {
+
+// StartSimCard on one device argument.
+std::unique_ptr<SimCard> StartOn(std::string device, std::string* error) {
+  char prog[] = "q7tlog-sim";
+  char* argv[] = {prog, device.data(), nullptr};
+  return StartSimCard(2, argv, error);
+}
 
 // Waits for a condition the card's background thread brings about.
 bool WaitFor(const std::function<bool()>& done) {
@@ -68,7 +76,6 @@ TEST_F(PtyDevice, LineSettingsFollowTheDivisor) {
   termios tio;
   ASSERT_EQ(::tcgetattr(slave_, &tio), 0);
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B9600));
   sim_->Out(0x351, 0x38);
   sim_->Out(0x350, 0x3D);
@@ -79,14 +86,60 @@ TEST_F(PtyDevice, LineSettingsFollowTheDivisor) {
   }));
 }
 
-TEST_F(PtyDevice, DeviceGoneStopsReceivingAndKeepsTheBytes) {
-  Send("kept");
-  ASSERT_TRUE(WaitFor([&] { return WriteCount(*sim_) == 4; }));
-  ::close(master_);
-  master_ = -1;
-  EXPECT_TRUE(WaitFor([&] { return !sim_->device()->receiving(); }));
-  EXPECT_EQ(sim_->card().Buffer().substr(0, 4), "kept");
-  EXPECT_EQ(sim_->In(0x351), 0x00);  // the card still answers
+// The line is this program's alone: a second one is refused and the first
+// keeps receiving.
+TEST_F(PtyDevice, SecondProgramOnTheLineIsBusy) {
+  std::string error;
+  EXPECT_EQ(StartOn(name_, &error), nullptr);
+  EXPECT_EQ(error, std::string("q7tlog-sim: cannot open ") + name_ + ": busy");
+  Send("still");
+  EXPECT_TRUE(WaitFor([&] { return WriteCount(*sim_) == 5; }));
+}
+
+// A device that goes away (its node removed, here a link to a
+// pseudo-terminal, and the line hung up) and comes back (the node made
+// again) is read again at the card's rate. The card keeps what it stored,
+// and the report says when the device went and came back.
+TEST(SerialDevice, GoneAndBackResumesAtTheSameRate) {
+  test::ScopedTempDir dir;
+  const std::string line = dir.File("ttyUSB0");
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ASSERT_EQ(::symlink(name, line.c_str()), 0);
+  std::string error;
+  auto sim = StartOn(line, &error);
+  ASSERT_TRUE(sim) << error;
+  ::close(slave);
+  sim->Out(0x351, 0x38);
+  sim->Out(0x350, 0x3D);
+  sim->Out(0x351, 0x39);
+  sim->Out(0x350, 0x04);  // 1085: 115200 bit/s
+  ASSERT_EQ(::write(master, "one", 3), 3);
+  ASSERT_TRUE(WaitFor([&] { return WriteCount(*sim) == 3; }));
+  EXPECT_EQ(sim->device()->Report(), "");
+
+  ASSERT_EQ(::unlink(line.c_str()), 0);
+  ::close(master);
+  ASSERT_TRUE(WaitFor([&] { return !sim->device()->receiving(); }));
+
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ASSERT_EQ(::symlink(name, line.c_str()), 0);
+  ASSERT_TRUE(WaitFor([&] { return sim->device()->receiving(); }));
+  termios tio;
+  ASSERT_EQ(::tcgetattr(slave, &tio), 0);
+  EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B115200));
+  ASSERT_EQ(::write(master, "two", 3), 3);
+  EXPECT_TRUE(WaitFor([&] { return WriteCount(*sim) == 6; }));
+  EXPECT_EQ(sim->card().Buffer().substr(0, 6), "onetwo");
+  const std::string report = sim->device()->Report();
+  const std::string lost = "q7tlog-sim: " + line + " lost at ";
+  const std::string back = "q7tlog-sim: " + line + " back at ";
+  EXPECT_EQ(report.rfind(lost, 0), 0u) << report;
+  EXPECT_NE(report.find("\n" + back), std::string::npos) << report;
+  sim.reset();
+  ::close(master);
+  ::close(slave);
 }
 
 TEST(NearestStandardRate, PicksTheClosestRate) {
@@ -99,13 +152,20 @@ TEST(NearestStandardRate, PicksTheClosestRate) {
   for (const auto& c : kCases) EXPECT_EQ(NearestStandardRate(c.divisor), c.rate) << c.divisor;
 }
 
-TEST(StartSimCard, MissingDeviceIsNamedWithTheReason) {
-  char prog[] = "q7tlog-sim";
-  char dev[] = "/nonexistent/ttyQ7T";
-  char* argv[] = {prog, dev, nullptr};
-  std::string error;
-  EXPECT_EQ(StartSimCard(2, argv, &error), nullptr);
-  EXPECT_EQ(error, "q7tlog-sim: cannot open /nonexistent/ttyQ7T: No such file or directory");
+TEST(StartSimCard, DeviceRefusalsNameItWithTheReason) {
+  const struct {
+    const char* device;
+    const char* reason;
+  } kCases[] = {
+      {"/nonexistent/ttyQ7T", "No such file or directory"},
+      {"/dev/null", "not a terminal device"},
+      {"/proc/self/stat", "not a terminal device"},
+  };
+  for (const auto& c : kCases) {
+    std::string error;
+    EXPECT_EQ(StartOn(c.device, &error), nullptr) << c.device;
+    EXPECT_EQ(error, std::string("q7tlog-sim: cannot open ") + c.device + ": " + c.reason);
+  }
 }
 
 }  // namespace

@@ -97,6 +97,8 @@ TEST_F(ViewerTest, KeysAndClamping) {
       {"30: ctrl+down clamps", 30, "", kCtrlDown + kCtrlDown + kCtrlDown, "L:0008 P:001"},
       {"30: page down clamps", 30, "", kPgDn, "L:0008 P:001"},
       {"30: ctrl+page down", 30, "", kCtrlPgDn, "L:0008 P:001"},
+      {"30: down on the last page stays", 30, "", kCtrlPgDn + kDown, "L:0008 P:001"},
+      {"30: downs stop at the last page", 30, "", Repeat(kDown, 9), "L:0008 P:001"},
       {"30: shift+F3 is ctrl+page down", 30, "", kShiftF3, "L:0008 P:001"},
       {"30: page up from 10", 30, "", Repeat(kDown, 10) + kPgUp, "L:0001 P:001"},
       {"30: ctrl+page up", 30, "", kCtrlPgDn + kCtrlPgUp, "L:0001 P:001"},
