@@ -104,14 +104,17 @@ void OnFatalSignal(int sig) {
 void OnSuspend(int);
 
 // Back from a stop, or from a stop that never came: the handler again, raw
-// mode again, and a full repaint.
+// mode again, and a full repaint. Nothing typed is flushed: what waits now
+// was typed for the program after fg, and the continue signal may reach
+// another thread and bring a second Resume after the suspend's own, when
+// keys may already be waiting.
 void Resume() {
   struct sigaction sa {};
   sa.sa_handler = OnSuspend;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGTSTP, &sa, nullptr);
-  if (g_have_saved && !g_restored.load()) ::tcsetattr(g_in_fd, TCSAFLUSH, &g_raw);
+  if (g_have_saved && !g_restored.load()) ::tcsetattr(g_in_fd, TCSANOW, &g_raw);
   g_repaint = 1;
   g_resumed = 1;
   Wake();
