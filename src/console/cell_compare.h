@@ -18,6 +18,14 @@ inline bool IsBlank(const Cell& c) {
   return c.ch == ' ';
 }
 
+// Where the run of blanks in one colour pair that starts at column `c`
+// (0-based, a blank) ends: the first column after it, at most `end`.
+inline int BlankRunEnd(const Cell* row, int c, int end) {
+  int q = c + 1;
+  while (q < end && IsBlank(row[q]) && row[q].attr == row[c].attr) ++q;
+  return q;
+}
+
 // A cell an erase (ECH, EL, ED, a scroll, DCH, ICH) left blank in colours
 // the terminal may not show exactly there: its background is right, its
 // foreground perhaps not, so it never counts as showing a wanted cell and is

@@ -39,8 +39,9 @@ inline void AppendCsiN(std::string& out, int n, char final) {
   out.push_back(final);
 }
 
-// ---- Terminal state and the cost of changing it ----
+// ---- Terminal state and the steps that change it ----
 
+// What the terminal's cursor and colours are, as far as known.
 struct Term {
   int row = 0, col = 0;       // 1-based; 0 = unknown
   bool wrap_pending = false;  // the last window column was written: col unknown
@@ -59,212 +60,166 @@ inline int BgParam(Attr a) {
   return ((a & 0x80) ? 100 : 40) + AnsiColour((a >> 4) & 7);
 }
 
-// The parameters of one SGR from `t` to `a` (not the terminal's own
-// colours), naming only the half that changes when the other stays (both
-// halves from the terminal's defaults). With `bright_by_attributes` (the
-// Linux console) a bright foreground also sets bold and a bright background
-// is blink: leaving them takes SGR 22 or 25 as well.
-struct SgrParams {
-  int n = 0;
+// One colour change from `t` to `a`: SGR 0 for the terminal's own colours,
+// else the parameters, naming only the half that changes when the other
+// stays (both halves from the terminal's defaults). With
+// `bright_by_attributes` (the Linux console) a bright foreground also sets
+// bold and a bright background is blink: leaving them takes SGR 22 or 25 as
+// well. `bytes` is 0 when the colours are in force already.
+struct SgrStep {
+  int bytes = 0;
+  int n = 0;  // parameters; none: SGR 0
   int p[4] = {};
-  int Bytes() const {
-    int bytes = 3 + n - 1;
-    for (int i = 0; i < n; ++i) bytes += Digits(p[i]);
-    return bytes;
-  }
 };
 
-inline SgrParams SgrFor(const Term& t, Attr a, bool bright_by_attributes) {
+inline SgrStep ChooseSgr(const Term& t, Attr a, bool bright_by_attributes) {
+  SgrStep s;
+  if (t.sgr_known && t.sgr == a) return s;
+  if (a == kTermDefaultAttr) {
+    s.bytes = 3;
+    return s;
+  }
   const bool from_known = t.sgr_known && t.sgr != kTermDefaultAttr;
   const bool fg = !from_known || (t.sgr & 0x0F) != (a & 0x0F);
   const bool bg = !from_known || (t.sgr & 0xF0) != (a & 0xF0);
-  SgrParams s;
   if (!bright_by_attributes) {
     if (fg) s.p[s.n++] = FgParam(a);
     if (bg) s.p[s.n++] = BgParam(a);
-    return s;
+  } else {
+    // From the terminal's own colours (after SGR 0) neither bold nor blink is on.
+    const bool bold = t.sgr_known ? from_known && (t.sgr & 0x08) != 0 : true;
+    const bool blink = t.sgr_known ? from_known && (t.sgr & 0x80) != 0 : true;
+    if (fg) {
+      if ((a & 0x08) == 0 && bold) s.p[s.n++] = 22;
+      s.p[s.n++] = FgParam(a);
+    }
+    if (bg) {
+      if ((a & 0x80) != 0 && !blink) s.p[s.n++] = 5;
+      if ((a & 0x80) == 0 && blink) s.p[s.n++] = 25;
+      s.p[s.n++] = 40 + AnsiColour((a >> 4) & 7);
+    }
   }
-  // From the terminal's own colours (after SGR 0) neither bold nor blink is on.
-  const bool bold = t.sgr_known ? from_known && (t.sgr & 0x08) != 0 : true;
-  const bool blink = t.sgr_known ? from_known && (t.sgr & 0x80) != 0 : true;
-  if (fg) {
-    if ((a & 0x08) == 0 && bold) s.p[s.n++] = 22;
-    s.p[s.n++] = FgParam(a);
-  }
-  if (bg) {
-    if ((a & 0x80) != 0 && !blink) s.p[s.n++] = 5;
-    if ((a & 0x80) == 0 && blink) s.p[s.n++] = 25;
-    s.p[s.n++] = 40 + AnsiColour((a >> 4) & 7);
-  }
+  s.bytes = 3 + s.n - 1;
+  for (int i = 0; i < s.n; ++i) s.bytes += Digits(s.p[i]);
   return s;
 }
 
-// SGR from `t` to `a`. `t` follows whether or not the bytes are wanted.
-inline int SgrBytes(const View& v, const Term& t, Attr a) {
-  if (t.sgr_known && t.sgr == a) return 0;
-  if (a == kTermDefaultAttr) return 3;
-  return SgrFor(t, a, v.bright_by_attributes).Bytes();
+// Up or down within a column: LF (the output is not post-processed, so the
+// column stays) or RI for one row, CUD/CUU, or VPA; the shortest.
+struct VertStep {
+  enum Kind : std::uint8_t { kNone, kLf, kRi, kCud, kCuu, kVpa } kind = kNone;
+  int n = 0;  // rows for CUD/CUU, the row for VPA
+  int bytes = 0;
+};
+
+inline VertStep ChooseVert(int from, int to) {
+  const int d = to - from;
+  if (d == 0) return {};
+  VertStep rel;
+  if (d == 1) {
+    rel = {VertStep::kLf, 1, 1};
+  } else if (d == -1) {
+    rel = {VertStep::kRi, 1, 2};
+  } else {
+    const int n = d > 0 ? d : -d;
+    rel = {d > 0 ? VertStep::kCud : VertStep::kCuu, n, CsiNCost(n)};
+  }
+  const int vpa = to == 1 ? 3 : 3 + Digits(to);
+  return rel.bytes <= vpa ? rel : VertStep{VertStep::kVpa, to, vpa};
 }
 
-inline int Sgr(const View& v, Term& t, Attr a, std::string* out) {
-  int cost = 0;
-  if (!t.sgr_known || t.sgr != a) {
-    if (a == kTermDefaultAttr) {
-      cost = 3;
-      if (out != nullptr) *out += "\x1b[m";
-    } else {
-      const SgrParams s = SgrFor(t, a, v.bright_by_attributes);
-      cost = s.Bytes();
-      if (out != nullptr) {
-        *out += "\x1b[";
-        for (int i = 0; i < s.n; ++i) {
-          if (i > 0) out->push_back(';');
-          AppendNum(*out, s.p[i]);
-        }
-        out->push_back('m');
-      }
+// Along a row from column `from` (0 = unknown): CR, CR + CUF, CHA, CUF,
+// CUB, or a few backspaces; the shortest, the first of these on a tie.
+struct HorizStep {
+  enum Kind : std::uint8_t { kNone, kCr, kCha, kCuf, kCub, kBs } kind = kNone;
+  int n = 0;  // the column for CR (+ CUF) and CHA, else the columns moved
+  int bytes = 0;
+};
+
+inline HorizStep ChooseHoriz(int from, int to) {
+  if (from == to) return {};
+  HorizStep best{HorizStep::kCr, to, to == 1 ? 1 : 1 + CsiNCost(to - 1)};
+  auto take = [&best](HorizStep::Kind kind, int n, int bytes) {
+    if (bytes < best.bytes) best = {kind, n, bytes};
+  };
+  take(HorizStep::kCha, to, to == 1 ? 3 : 3 + Digits(to));
+  if (from != 0) {
+    const int d = to - from;
+    if (d > 0) take(HorizStep::kCuf, d, CsiNCost(d));
+    if (d < 0) {
+      take(HorizStep::kCub, -d, CsiNCost(-d));
+      if (-d <= 3) take(HorizStep::kBs, -d, -d);
     }
   }
-  t.sgr = a;
-  t.sgr_known = true;
-  return cost;
+  return best;
 }
 
+// The cursor to (r, c): CUP, NEL and a motion along the row below, or a
+// motion up or down and one along the row; the shortest, in that order on
+// a tie. With `text_next`, a character follows at once: from a pending wrap
+// at the end of the row above, that character lands there itself (no bytes).
+struct MoveStep {
+  enum Kind : std::uint8_t { kNone, kCup, kNel, kSteps } kind = kNone;
+  int row = 0, col = 0;  // for CUP
+  VertStep vert;         // for kSteps
+  HorizStep horiz;       // for kNel and kSteps
+  int bytes = 0;
+};
+
+inline MoveStep ChooseMove(const Term& t, int term_rows, int r, int c, bool text_next) {
+  MoveStep m;
+  if (t.row == r && t.col == c) return m;
+  if (t.wrap_pending && text_next && r == t.row + 1 && c == 1 && t.row < term_rows) return m;
+  m.kind = MoveStep::kCup;
+  m.row = r;
+  m.col = c;
+  m.bytes = 3 + (r > 1 ? Digits(r) : 0) + (c > 1 ? 1 + Digits(c) : 0);
+  if (t.row == 0) return m;
+  if (r == t.row + 1) {
+    const HorizStep h = ChooseHoriz(1, c);
+    if (2 + h.bytes < m.bytes) m.kind = MoveStep::kNel, m.horiz = h, m.bytes = 2 + h.bytes;
+  }
+  const VertStep v = ChooseVert(t.row, r);
+  const HorizStep h = ChooseHoriz(t.col, c);
+  if (v.bytes + h.bytes < m.bytes) {
+    m.kind = MoveStep::kSteps, m.vert = v, m.horiz = h, m.bytes = v.bytes + h.bytes;
+  }
+  return m;
+}
+
+// The bytes of each step (exactly its `bytes` of them).
+void AppendStep(const SgrStep& s, std::string& out);
+void AppendStep(const VertStep& s, std::string& out);
+void AppendStep(const HorizStep& s, std::string& out);
+void AppendStep(const MoveStep& s, std::string& out);
+
+// The colours to `a`, appended to `out` when given; `t` follows whether or
+// not the bytes are wanted. Returns the bytes.
+inline int Sgr(const View& v, Term& t, Attr a, std::string* out) {
+  const SgrStep s = ChooseSgr(t, a, v.caps.bright_by_attributes);
+  if (out != nullptr && s.bytes > 0) AppendStep(s, *out);
+  t.sgr = a;
+  t.sgr_known = true;
+  return s.bytes;
+}
+
+// The bytes of changing the colours from `from` to `to`.
 inline int SgrCost(const View& v, Attr from, Attr to) {
   Term t;
   t.sgr = from;
   t.sgr_known = true;
-  return SgrBytes(v, t, to);
+  return ChooseSgr(t, to, v.caps.bright_by_attributes).bytes;
 }
 
-// The bytes of the shortest vertical and horizontal motions below.
-inline int VertBytes(int from, int to) {
-  const int d = to - from;
-  if (d == 0) return 0;
-  const int rel = d == 1 ? 1 : d == -1 ? 2 : CsiNCost(d > 0 ? d : -d);
-  return std::min(rel, to == 1 ? 3 : 3 + Digits(to));
-}
-inline int HorizBytes(int from, int to) {
-  if (from == to) return 0;
-  int best = std::min(to == 1 ? 1 : 1 + CsiNCost(to - 1), to == 1 ? 3 : 3 + Digits(to));
-  if (from != 0) {
-    const int d = to - from;
-    if (d > 0) best = std::min(best, CsiNCost(d));
-    if (d < 0) best = std::min(best, -d <= 3 ? -d : CsiNCost(-d));
-  }
-  return best;
-}
-
-// Up or down within a column: LF (the output is not post-processed, so the
-// column stays) or RI for one row, CUD/CUU, or VPA.
-inline int Vert(int from, int to, std::string* out) {
-  int d = to - from;
-  if (d == 0) return 0;
-  int rel = d == 1 ? 1 : d == -1 ? 2 : CsiNCost(d > 0 ? d : -d);
-  int vpa = to == 1 ? 3 : 3 + Digits(to);
-  if (out) {
-    if (rel <= vpa) {
-      if (d == 1) {
-        out->push_back('\n');
-      } else if (d == -1) {
-        *out += "\x1bM";
-      } else {
-        AppendCsiN(*out, d > 0 ? d : -d, d > 0 ? 'B' : 'A');
-      }
-    } else {
-      AppendCsiN(*out, to, 'd');
-    }
-  }
-  return std::min(rel, vpa);
-}
-
-// Along a row from column `from` (0 = unknown): CR, CR + CUF, CHA, CUF,
-// CUB, or a few backspaces.
-inline int Horiz(int from, int to, std::string* out) {
-  if (from == to) return 0;
-  enum { kCr, kCha, kCuf, kCub, kBs } kind = kCr;
-  int best = to == 1 ? 1 : 1 + CsiNCost(to - 1);
-  auto take = [&](int cost, decltype(kind) k) {
-    if (cost < best) best = cost, kind = k;
-  };
-  take(to == 1 ? 3 : 3 + Digits(to), kCha);
-  if (from != 0) {
-    int d = to - from;
-    if (d > 0) take(CsiNCost(d), kCuf);
-    if (d < 0) {
-      take(CsiNCost(-d), kCub);
-      if (-d <= 3) take(-d, kBs);
-    }
-  }
-  if (out) {
-    switch (kind) {
-      case kCr:
-        out->push_back('\r');
-        if (to > 1) AppendCsiN(*out, to - 1, 'C');
-        break;
-      case kCha:
-        AppendCsiN(*out, to, 'G');
-        break;
-      case kCuf:
-        AppendCsiN(*out, to - from, 'C');
-        break;
-      case kCub:
-        AppendCsiN(*out, from - to, 'D');
-        break;
-      case kBs:
-        out->append(static_cast<size_t>(from - to), '\b');
-        break;
-    }
-  }
-  return best;
-}
-
-inline int CupCost(int r, int c) {
-  return 3 + (r > 1 ? Digits(r) : 0) + (c > 1 ? 1 + Digits(c) : 0);
-}
-inline void AppendCup(std::string& out, int r, int c) {
-  out += "\x1b[";
-  if (r > 1) AppendNum(out, r);
-  if (c > 1) {
-    out.push_back(';');
-    AppendNum(out, c);
-  }
-  out.push_back('H');
-}
-
-// The cursor to (r, c). With `text_next`, a character follows at once: from a
-// pending wrap at the end of the row above, that character lands there itself.
-// `t` follows whether or not the bytes are wanted.
-inline int MoveBytes(const Term& t, const View& v, int r, int c, bool text_next) {
-  if (t.row == r && t.col == c) return 0;
-  if (t.wrap_pending && text_next && r == t.row + 1 && c == 1 && t.row < v.term_rows) return 0;
-  int cost = CupCost(r, c);
-  if (t.row != 0) {
-    cost = std::min(cost, VertBytes(t.row, r) + HorizBytes(t.col, c));
-    if (r == t.row + 1) cost = std::min(cost, 2 + HorizBytes(1, c));
-  }
-  return cost;
-}
-
+// The cursor to (r, c) as ChooseMove says, appended to `out` when given;
+// `t` follows. Returns the bytes.
 inline int Move(Term& t, const View& v, int r, int c, bool text_next, std::string* out) {
-  const int cost = MoveBytes(t, v, r, c, text_next);
-  if (out != nullptr && cost > 0) {
-    if (CupCost(r, c) == cost) {
-      AppendCup(*out, r, c);
-    } else if (t.row != 0 && r == t.row + 1 && 2 + HorizBytes(1, c) == cost) {
-      *out +=
-          "\x1b"
-          "E";
-      Horiz(1, c, out);
-    } else {
-      Vert(t.row, r, out);
-      Horiz(t.col, c, out);
-    }
-  }
+  const MoveStep m = ChooseMove(t, v.caps.rows, r, c, text_next);
+  if (out != nullptr && m.bytes > 0) AppendStep(m, *out);
   t.row = r;
   t.col = c;
   t.wrap_pending = false;
-  return cost;
+  return m.bytes;
 }
 
 }  // namespace q7t::paint

@@ -8,7 +8,7 @@
 
 #include "console/cp437.h"
 #include "console/ecma48.h"
-#include "console/render.h"
+#include "console/grid.h"
 
 namespace q7t::paint {
 
@@ -39,7 +39,40 @@ enum PieceKind : std::uint8_t {
   kEraseToEnd,  // EL: the same to the end of the line
 };
 
-// ---- Planning a flush ----
+//// One run of cells of one row that a flush writes or erases, in one colour
+// pair.
+struct Piece {
+  int row = 0, col = 0, end = 0;  // columns [col, end)
+  int guard = 0;                  // cells blanked before a repeat
+  int body = 0;                   // its bytes, without motion and colours
+  Attr attr = kTermDefaultAttr;
+  PieceKind kind = kText;
+};
+
+// What the planner keeps from one flush to the next: the fingerprints of the
+// rows shown, and scratch space reused by every flush, so that a flush does
+// not allocate once the sizes have been seen.
+struct PlannerMemory {
+  // Fingerprints of the rows shown (valid for hashed_rows x hashed_cols)
+  // and wanted.
+  std::vector<std::uint64_t> shown_hash, want_hash;
+  int hashed_rows = 0, hashed_cols = 0;
+  // The rows wanted as at the last flush (set by the renderer), which the
+  // terminal shows already.
+  std::vector<std::uint8_t> same_rows;
+  // Changed non-blank cells per row (-1: the row is right), the same under
+  // a plan, and the wanted characters per row (-1: not counted yet).
+  std::vector<int> row_text, plan_text, want_text;
+  std::vector<const Cell*> rows;   // each row as the terminal shows it under a plan
+  std::vector<Cell> erased_rows;   // rows an erase leaves, one per colour tried
+  std::vector<Cell> shifted_rows;  // rows after a sideways shift
+  std::vector<Piece> trial_pieces, best_pieces, second_pieces;
+  std::vector<int> order, best_order, left, votes;
+  std::string trial_out, best_out, second_out;
+
+  // The terminal was cleared: no row fingerprints are known.
+  void Forget() { hashed_rows = hashed_cols = 0; }
+};
 
 // Tries the ways of bringing the terminal in line (painting only, or first
 // scrolling a band of rows, shifting rows sideways or erasing below) and
@@ -52,36 +85,46 @@ enum PieceKind : std::uint8_t {
 // taken as unknown after REP, so the next motion does not rely on it.
 class FlushPlanner {
  public:
-  using Piece = Renderer::Piece;
+  FlushPlanner(PlannerMemory& m, const Flush& f, const Grid& shown)
+      : m_(m), f_(f), v_(f.view), glyphs_(*f.glyphs), want_(*f.want), shown_(shown) {}
 
-  FlushPlanner(Renderer& r, const Flush& f)
-      : r_(r), f_(f), v_(f.view), glyphs_(*f.glyphs), want_(*f.want), shown_(r.shown_) {}
-
-  // Leaves the bytes in r_.best_out_ and the terminal's state after them in `term`.
+  // Leaves the bytes in m.best_out and the terminal's state after them in
+  // `term`; the wanted rows' fingerprints are the shown ones' after it.
   void Plan(Term& term);
 
  private:
   const Cell* WantRow(int r) const { return &want_.At(r, 1); }
 
+  // The plans (flush_planner.cc).
+  void CompareRows();
+  void ResetRows();
+  Cell* ErasedRow(int k, Attr fill);
+  void SetErased(int row, const Cell* blank, Attr fill);
+  void TryScrolls(const Term& term);
+  void TryColumnShift(const Term& term);
+  void TryEraseBelow(const Term& term);
   void TryPlan(const std::string& ops, const Term& after_ops);
+  void WriteWinner(Term& term);
+  int ErasedEstimate(int top, Attr fill) const;
+
+  // The pieces of rows and their order (row_pieces.cc).
   void PlanRow(int r, const Cell* s, const Cell* w);
   void AddCluster(int r, const Cell* s, const Cell* w, int from, int to);
   bool BlankPiece(const Cell* s, const Cell* w, int p, int q, bool tail, Piece& piece) const;
   void AddText(int r, const Cell* w, int from, int to, int body);
   int TextCost(const Cell* w, int from, int to, Attr before, Attr after) const;
   bool BlankToEnd(const Cell* w, int from, Attr a) const;
-
   int Step(const Piece& p, Term& t, std::string* out) const;
   int CostInOrder(Term t) const;
   int CostCheapestFirst(Term t);
-  int ErasedEstimate(int top, Attr fill) const;
 
-  Renderer& r_;
+  PlannerMemory& m_;
   const Flush& f_;
   const View& v_;
   const GlyphTable& glyphs_;
   const Grid& want_;
   const Grid& shown_;
+  int first_changed_ = 0, changed_ = 0;   // the first changed row, how many changed
   std::vector<Piece>* pieces_ = nullptr;  // the plan being tried
   // The two shortest plans so far (in row order), each with its bytes before
   // painting, the terminal after them, its pieces, and the least it could
@@ -92,8 +135,8 @@ class FlushPlanner {
     Term term;
     int cost = kFar, floor = kFar;
   };
-  Kept best_{&r_.best_out_, &r_.best_pieces_, {}};
-  Kept second_{&r_.second_out_, &r_.second_pieces_, {}};
+  Kept best_{&m_.best_out, &m_.best_pieces, {}};
+  Kept second_{&m_.second_out, &m_.second_pieces, {}};
 };
 
 }  // namespace q7t::paint

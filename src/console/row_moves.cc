@@ -52,7 +52,7 @@ int FindRowShifts(const View& v, const std::vector<std::uint64_t>& shown,
 
 void ScrollRows(const View& v, const RowShift& s, Attr fill, Term& t, std::string& out) {
   Sgr(v, t, fill, &out);
-  const bool whole = s.top == 1 && s.bottom == v.term_rows;
+  const bool whole = s.top == 1 && s.bottom == v.caps.rows;
   if (!whole) {
     out += "\x1b[";
     AppendNum(out, s.top);
@@ -63,7 +63,7 @@ void ScrollRows(const View& v, const RowShift& s, Attr fill, Term& t, std::strin
     t.wrap_pending = false;
   }
   const int n = s.by > 0 ? s.by : -s.by;
-  if (v.scroll_sequences) {
+  if (v.caps.scroll_sequences) {
     AppendCsiN(out, n, s.by > 0 ? 'S' : 'T');
     if (t.wrap_pending) t.col = 0;
   } else {

@@ -67,8 +67,7 @@ void FlushPlanner::AddCluster(int r, const Cell* s, const Cell* w, int from, int
       ++c;
       continue;
     }
-    int q = c + 1;
-    while (q < to && IsBlank(w[q]) && w[q].attr == cell.attr) ++q;
+    const int q = BlankRunEnd(w, c, to);
     // Shorter runs are never worth more than their blanks.
     Piece piece;
     if (q - c >= (v_.EraseExact(cell.attr) ? 4 : 6) && BlankPiece(s, w, c, q, q == to, piece)) {
@@ -105,7 +104,7 @@ bool FlushPlanner::BlankPiece(const Cell* s, const Cell* w, int p, int q, bool t
     piece.body = erase;
     return true;
   }
-  if (len < 3 || !v_.repeat) return false;
+  if (len < 3 || !v_.caps.repeat) return false;
   int guard = 0;
   for (int c = q - 1; c >= p; --c) {
     if (!IsBlank(s[c]) || Background(s[c].attr) != Background(a)) {
@@ -116,7 +115,7 @@ bool FlushPlanner::BlankPiece(const Cell* s, const Cell* w, int p, int q, bool t
   int body = 1 + CsiNCost(len - 1) + (guard > 0 ? CsiNCost(guard) : 0);
   // After the repeat the column is not known: more of the row needs an
   // absolute column.
-  int after = tail ? 0 : Horiz(0, q + 1, nullptr);
+  int after = tail ? 0 : ChooseHoriz(0, q + 1).bytes;
   if (body + after >= len) return false;
   piece.kind = guard > 0 ? kRepeatOver : kRepeat;
   piece.guard = guard;
@@ -173,7 +172,7 @@ int FlushPlanner::Step(const Piece& p, Term& t, std::string* out) const {
     }
   }
   if (p.kind == kText) {
-    if (p.end - 1 == v_.term_cols) {
+    if (p.end - 1 == v_.caps.cols) {
       t.col = 0;
       t.wrap_pending = true;
     } else {
@@ -196,12 +195,12 @@ int FlushPlanner::CostInOrder(Term t) const {
 
 // Next, always the piece cheapest to reach (cursor motion and colour
 // change): among the first few left in row order, and those further on that
-// need no colour change. Leaves the order in r_.order_.
+// need no colour change. Leaves the order in m_.order.
 int FlushPlanner::CostCheapestFirst(Term t) {
   constexpr int kLookAhead = 6, kSameColour = 8, kScan = 32;
   const std::vector<Piece>& pieces = *pieces_;
-  std::vector<int>& left = r_.left_;
-  std::vector<int>& order = r_.order_;
+  std::vector<int>& left = m_.left;
+  std::vector<int>& order = m_.order;
   left.resize(pieces.size());
   for (size_t i = 0; i < pieces.size(); ++i) left[i] = static_cast<int>(i);
   order.clear();
@@ -214,8 +213,9 @@ int FlushPlanner::CostCheapestFirst(Term t) {
       const Piece& p = pieces[left[j]];
       bool same = t.sgr_known && t.sgr == p.attr;
       if (j >= kLookAhead && !(same && same_colour++ < kSameColour)) continue;
-      const int cost = MoveBytes(t, v_, p.row, p.col, p.kind == kText || p.kind == kRepeat) +
-                       SgrBytes(v_, t, p.attr);
+      const int cost =
+          ChooseMove(t, v_.caps.rows, p.row, p.col, p.kind == kText || p.kind == kRepeat).bytes +
+          ChooseSgr(t, p.attr, v_.caps.bright_by_attributes).bytes;
       if (cost < best_cost) best_cost = cost, best = j;
     }
     total += Step(pieces[left[best]], t, nullptr);

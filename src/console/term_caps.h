@@ -32,6 +32,21 @@ struct TermCaps {
   // until SGR 22; a bright background is the blink attribute (SGR 5 until
   // SGR 25), as SGR 100-107 there give the normal background.
   bool bright_by_attributes = false;
+
+  // Whether an erase in colours `a` shows them exactly (the terminal's own
+  // colours are erased exactly everywhere).
+  bool EraseExact(Attr a) const {
+    if (a == kTermDefaultAttr) return true;
+    switch (erase) {
+      case EraseColours::kBoth:
+        return true;
+      case EraseColours::kBothNormal:
+        return (a & 0x08) == 0;
+      case EraseColours::kBackground:
+        break;
+    }
+    return false;
+  }
 };
 
 // What the terminal named by TERM can do; an unknown or empty name gets
