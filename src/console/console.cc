@@ -32,8 +32,8 @@ struct ConsoleState {
   Terminal* terminal = nullptr;
   Screen screen;
   Renderer renderer;
-  KeyDecoder decoder;
   KeyQueue queue;
+  KeyDecoder decoder{queue};
   int fg = 7, bg = 0;  // the current pair; applied only from the first SetColor/GetColor
   bool input_ended = false;
   std::int64_t last_byte_ms = 0;
@@ -74,7 +74,7 @@ void TakeTerminalEvents(ConsoleState& s) {
   if (ev.hangup) NoteInputEnded(s);
 }
 
-// Reads whatever the terminal has, decodes it and queues the keys.
+// Reads whatever the terminal has and decodes it into the key queue.
 void ReadKeyboard(ConsoleState& s) {
   TakeTerminalEvents(s);
   std::string bytes;
@@ -86,7 +86,6 @@ void ReadKeyboard(ConsoleState& s) {
   } else if (s.decoder.Pending()) {
     s.decoder.Idle(static_cast<int>(now - s.last_byte_ms));
   }
-  for (KeyCode k = s.decoder.Take(); !k.empty(); k = s.decoder.Take()) s.queue.Push(std::move(k));
   int flags = 0;
   if (s.decoder.TakeKittyReply(&flags)) s.terminal->KeyboardProtocolOffered();
   s.decoder.TakeDeviceAttributes();

@@ -72,13 +72,6 @@ void KeyDecoder::Idle(int elapsed_ms) {
   if (state_ != State::kGround && elapsed_ms >= kEscWaitMs) Timeout();
 }
 
-KeyCode KeyDecoder::Take() {
-  if (ready_.empty()) return {};
-  KeyCode code = std::move(ready_.front());
-  ready_.pop_front();
-  return code;
-}
-
 bool KeyDecoder::Pending() const {
   return state_ != State::kGround;
 }
@@ -406,8 +399,7 @@ void KeyDecoder::Emit(KeyEvent event) {
 }
 
 void KeyDecoder::Push(KeyCode code) {
-  if (ready_.size() >= kMaxReady) ready_.pop_front();
-  ready_.push_back(std::move(code));
+  queue_.Push(std::move(code));
 }
 
 }  // namespace q7t

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "console/key_codes.h"
 #include "console/key_forms.h"
+#include "console/key_queue.h"
 
 namespace q7t {
 
@@ -23,15 +23,16 @@ namespace q7t {
 // so each Alt+keypad digit delivers the character of that one digit.
 class KeyDecoder {
  public:
-  // One terminal byte; may complete one or more keys.
+  // Decoded keys go straight into `queue` (not owned).
+  explicit KeyDecoder(KeyQueue& queue) : queue_(queue) {}
+
+  // One terminal byte; may complete one or more keys (into the queue).
   void Feed(std::uint8_t byte);
   // `elapsed_ms` passed with no further byte: an Esc with nothing after it
   // within kEscWaitMs becomes KeyEsc; a cut-off sequence is dropped whole.
   // `elapsed_ms` counts from the last byte fed, so calling it again with a
   // larger value as time goes on is right; calls do not add up.
   void Idle(int elapsed_ms);
-  // The next decoded key code, or the empty text when none is ready.
-  KeyCode Take();
   // True while bytes wait for more (so the caller knows to call Idle later).
   bool Pending() const;
 
@@ -49,7 +50,6 @@ class KeyDecoder {
   enum class State : std::uint8_t { kGround, kEsc, kEscEsc, kCsi, kLinuxFn, kSs3, kMouse, kUtf8 };
   static constexpr int kMaxParams = 8;
   static constexpr int kMaxSequence = 64;  // longer CSI/SS3 sequences are no key
-  static constexpr std::size_t kMaxReady = 1024;
 
   void Step(std::uint8_t byte);
   void Ground(std::uint8_t byte, bool alt);
@@ -101,7 +101,7 @@ class KeyDecoder {
   bool has_kitty_reply_ = false;
   int kitty_flags_ = 0;
   bool has_device_attributes_ = false;
-  std::deque<KeyCode> ready_;
+  KeyQueue& queue_;
 };
 
 }  // namespace q7t
