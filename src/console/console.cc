@@ -89,6 +89,9 @@ void ReadKeyboard(ConsoleState& s) {
   int flags = 0;
   if (s.decoder.TakeKittyReply(&flags)) s.terminal->KeyboardProtocolOffered();
   s.decoder.TakeDeviceAttributes();
+  if (SignalKey key = s.decoder.TakeSignalKey(); key != SignalKey::kNone) {
+    s.terminal->SignalKeyPressed(key);
+  }
   if (!alive) NoteInputEnded(s);
 }
 

@@ -9,6 +9,7 @@
 #include "console/key_codes.h"
 #include "console/key_forms.h"
 #include "console/key_queue.h"
+#include "console/terminal.h"
 
 namespace q7t {
 
@@ -43,6 +44,9 @@ class KeyDecoder {
   // platform sends `CSI ? u` and then `CSI c`; attributes that arrive with no
   // keyboard protocol answer before them mean the protocol is not offered.
   bool TakeDeviceAttributes();
+  // The first signal key (Ctrl alone with C, Z or \\, pressed or repeated)
+  // that came as a kitty key sequence since the last call, once.
+  SignalKey TakeSignalKey();
 
   static constexpr int kEscWaitMs = 50;
 
@@ -62,6 +66,7 @@ class KeyDecoder {
   void CsiLetter(std::uint8_t final_byte);
   void CsiNumber(std::uint8_t final_byte);
   void KittyKey(int code, int shifted, int mods, int event_type);
+  void NoteSignalKey();
   void KeypadDigitWithAlt(int digit, bool events_reported);
   void InLinuxFn(std::uint8_t byte);
   void InSs3(std::uint8_t byte);
@@ -101,6 +106,7 @@ class KeyDecoder {
   bool has_kitty_reply_ = false;
   int kitty_flags_ = 0;
   bool has_device_attributes_ = false;
+  SignalKey signal_key_ = SignalKey::kNone;
   KeyQueue& queue_;
 };
 

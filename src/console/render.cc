@@ -9,6 +9,7 @@
 #include "console/cp437.h"
 #include "console/ecma48.h"
 #include "console/flush_planner.h"
+#include "console/terminal.h"
 
 namespace q7t {
 namespace {
@@ -21,7 +22,6 @@ using paint::RowsSame;
 using paint::Term;
 using paint::View;
 
-constexpr std::string_view kRestore = "\x1b[m\x1b[?25h";
 constexpr std::string_view kClearAll = "\x1b[m\x1b[H\x1b[2J";
 
 }  // namespace
@@ -32,7 +32,7 @@ void Renderer::SetCaps(const TermCaps& caps) {
 }
 
 std::string_view Renderer::RestoreSequence() {
-  return kRestore;
+  return kTerminalRestore;
 }
 
 // A fresh start (first flush, lost picture, new grid size): clear with the

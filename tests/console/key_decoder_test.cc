@@ -206,6 +206,29 @@ TEST(KeyDecoder, TerminalReplies) {
   EXPECT_EQ(TakeAll(queue), std::vector<std::string>{"71"});
 }
 
+TEST(KeyDecoder, KittySignalKeys) {
+  const struct {
+    std::string_view bytes;
+    SignalKey want;
+  } kCases[] = {
+      {"\x1b[99;5u", SignalKey::kInterrupt},
+      {"\x1b[122;5:2u", SignalKey::kSuspend},  // repeated
+      {"\x1b[92;69u", SignalKey::kQuit},       // Caps Lock held
+      {"x\x1b[122;5u\x1b[99;5u", SignalKey::kSuspend},
+      {"\x1b[99;5:3u", SignalKey::kNone},  // released
+      {"\x1b[99;7u", SignalKey::kNone},    // Ctrl+Alt
+      {"\x1b[99u\x1b[3;5u", SignalKey::kNone},
+      {"\x1b[27;5;99~", SignalKey::kNone},  // not a kitty sequence
+  };
+  for (const auto& c : kCases) {
+    KeyQueue queue;
+    KeyDecoder decoder(queue);
+    for (unsigned char b : c.bytes) decoder.Feed(b);
+    EXPECT_EQ(decoder.TakeSignalKey(), c.want) << Hex(c.bytes);
+    EXPECT_EQ(decoder.TakeSignalKey(), SignalKey::kNone) << Hex(c.bytes);
+  }
+}
+
 TEST(KeyDecoder, KittyAltComposeWithReleaseEvents) {
   // Alt down, keypad 6, keypad 5 (press and release), Alt up: 65 is 'A'.
   const std::string bytes =
