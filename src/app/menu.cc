@@ -92,51 +92,22 @@ void Save(int mode_value) {
   MsgBox(1, kMessageRow, kMessageBg, kMessageFg, "");
 }
 
-bool Quit() {
-  ClearScreen();
-  return false;
-}
-
 // The menu's commands: the key (upper case) and what it does, given the mode
-// register read for this pass; false ends the menu.
+// register read for this pass; no action leaves the menu.
 struct Command {
   std::string_view key;
-  bool (*run)(MenuState& state, int mode_value);
+  void (*run)(MenuState& state, int mode_value);
 };
 
 constexpr Command kCommands[] = {
-    {"B",
-     [](MenuState& state, int) {
-       SetBaudRate(state);
-       return true;
-     }},
-    {"M",
-     [](MenuState& state, int) {
-       SetMode(state);
-       return true;
-     }},
-    {"R",
-     [](MenuState&, int mode_value) {
-       CopyCounter(mode_value);
-       return true;
-     }},
-    {"Z",
-     [](MenuState&, int) {
-       CardWriteReg(kRegCommand, kCmdResetCounter);
-       return true;
-     }},
-    {"S",
-     [](MenuState&, int mode_value) {
-       Save(mode_value);
-       return true;
-     }},
-    {"V",
-     [](MenuState&, int) {
-       ViewTxtFile(std::string(kLogFile));
-       return true;
-     }},
-    {"Q", [](MenuState&, int) { return Quit(); }},
-    {KeyEsc, [](MenuState&, int) { return Quit(); }},
+    {"B", [](MenuState& state, int) { SetBaudRate(state); }},
+    {"M", [](MenuState& state, int) { SetMode(state); }},
+    {"R", [](MenuState&, int mode_value) { CopyCounter(mode_value); }},
+    {"Z", [](MenuState&, int) { CardWriteReg(kRegCommand, kCmdResetCounter); }},
+    {"S", [](MenuState&, int mode_value) { Save(mode_value); }},
+    {"V", [](MenuState&, int) { ViewTxtFile(std::string(kLogFile)); }},
+    {"Q", nullptr},
+    {KeyEsc, nullptr},
 };
 
 }  // namespace
@@ -156,7 +127,13 @@ bool MenuPass(MenuState& state) {
   MoveCursor(kKeyRow, 1, -1);
   const std::string command = UpperCase(WaitKey());
   for (const Command& c : kCommands) {
-    if (command == c.key) return c.run(state, mode_value);
+    if (command != c.key) continue;
+    if (c.run == nullptr) {
+      ClearScreen();
+      return false;
+    }
+    c.run(state, mode_value);
+    break;
   }
   return true;
 }
