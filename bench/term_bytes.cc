@@ -3,7 +3,6 @@
 // menu, one digit changed) and prints the bytes the program wrote per step,
 // with the cells whose colours differ from what the screen should show.
 #include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 
 #include "document.h"
 #include "support/pty_harness.h"
+#include "support/serial_line.h"
 
 namespace q7t::test {
 namespace {
@@ -112,20 +112,6 @@ std::vector<Step> Script(const Keys& keys, int longest) {
   steps.push_back(digit);
   return steps;
 }
-
-// A pseudo-terminal as the serial line the virtual card listens on.
-struct SerialLine {
-  SerialLine() {
-    char name[256];
-    if (openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
-  }
-  ~SerialLine() {
-    if (master >= 0) close(master);
-    if (slave >= 0) close(slave);
-  }
-  int master = -1, slave = -1;
-  std::string path;
-};
 
 struct Result {
   std::string name;
