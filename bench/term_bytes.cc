@@ -190,7 +190,7 @@ std::string Escaped(const std::string& bytes) {
 }
 
 int main(int argc, char** argv) {
-  // --dump: each step's bytes too (TERM=xterm-256color).
+  // --dump: each step's bytes too, for every terminal.
   const bool dump = argc > 1 && std::string_view(argv[1]) == "--dump";
   using q7t::test::Keys;
   using q7t::test::Result;
@@ -218,8 +218,12 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", all_met ? "every target met" : "! marks a target missed");
   if (dump) {
-    for (const Result& x : xterm) {
-      std::printf("\n%s:\n%s\n", x.name.c_str(), Escaped(x.written).c_str());
+    const std::pair<const char*, const std::vector<Result>*> columns[] = {
+        {"xterm", &xterm}, {"linux", &linux_console}, {"tmux", &tmux}};
+    for (const auto& [term, results] : columns) {
+      for (const Result& x : *results) {
+        std::printf("\n%s, %s:\n%s\n", term, x.name.c_str(), Escaped(x.written).c_str());
+      }
     }
   }
   return 0;
