@@ -83,6 +83,24 @@ void Save(int mode_value) {
   MsgBox(1, kMessageRow, kMessageBg, kMessageFg, "");
 }
 
+// The menu's commands: the key (upper case) and what it does, given the mode
+// register read for this pass; no action leaves the menu.
+struct MenuCommand {
+  std::string_view key;
+  void (*run)(MenuState& state, int mode_value);
+};
+
+constexpr MenuCommand kCommands[] = {
+    {"B", [](MenuState& state, int) { SetBaudRate(state); }},
+    {"M", [](MenuState& state, int) { SetMode(state); }},
+    {"R", [](MenuState&, int mode_value) { CardCopyCounter(mode_value); }},
+    {"Z", [](MenuState&, int) { CardResetCounter(); }},
+    {"S", [](MenuState&, int mode_value) { Save(mode_value); }},
+    {"V", [](MenuState&, int) { ViewTxtFile(kLogFileName); }},
+    {"Q", nullptr},
+    {KeyEsc, nullptr},
+};
+
 }  // namespace
 
 void StartUp() {
@@ -96,22 +114,15 @@ bool MenuPass(MenuState& state) {
   const int mode_value = pass.mode_value;
   DrawMenu(state, CounterText(pass.counter_word), mode_value);
   MoveCursor(kKeyRow, 1, -1);
-  std::string command = UpperCase(WaitKey());
-  if (command == "B") {
-    SetBaudRate(state);
-  } else if (command == "M") {
-    SetMode(state);
-  } else if (command == "R") {
-    CardCopyCounter(mode_value);
-  } else if (command == "Z") {
-    CardResetCounter();
-  } else if (command == "S") {
-    Save(mode_value);
-  } else if (command == "V") {
-    ViewTxtFile(kLogFileName);
-  } else if (command == "Q" || command == KeyEsc) {
-    ClearScreen();
-    return false;
+  const std::string command = UpperCase(WaitKey());
+  for (const MenuCommand& c : kCommands) {
+    if (command != c.key) continue;
+    if (c.run == nullptr) {
+      ClearScreen();
+      return false;
+    }
+    c.run(state, mode_value);
+    break;
   }
   return true;
 }

@@ -11,7 +11,7 @@
 #include "card/card.h"
 #include "card/save_log.h"
 #include "console/console.h"
-#include "console/render.h"
+#include "console/term_caps.h"
 #include "platform/terminal_posix.h"
 
 namespace q7t {

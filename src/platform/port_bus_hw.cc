@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "card/card.h"
-
 namespace q7t {
 
 namespace {

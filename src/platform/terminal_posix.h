@@ -44,6 +44,7 @@ class PosixTerminal : public Terminal {
   Events TakeEvents() override;
   void KeyboardProtocolOffered() override;
   bool NumLockOn() override;
+  void SignalKeyPressed(SignalKey key) override;
 
  private:
   PosixTerminal(int in_fd, int out_fd) : in_fd_(in_fd), out_fd_(out_fd) {}

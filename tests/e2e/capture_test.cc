@@ -27,6 +27,7 @@
 
 #include "e2e/menu_screen.h"
 #include "support/pty_harness.h"
+#include "support/serial_line.h"
 
 namespace q7t::test {
 namespace {
@@ -54,21 +55,11 @@ std::string ReadWhole(const std::string& path) {
 class FedLine {
  public:
   FedLine() {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
-      ADD_FAILURE() << "openpty: " << std::strerror(errno);
-      return;
-    }
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    if (const char* name = ttyname(slave_)) path_ = name;
+    if (line_.path.empty()) ADD_FAILURE() << line_.error;
   }
-  ~FedLine() {
-    Cut();
-    close(master_);
-    close(slave_);
-  }
-  const std::string& path() const { return path_; }
-  int master() const { return master_; }
+  ~FedLine() { Cut(); }
+  const std::string& path() const { return line_.path; }
+  int master() const { return line_.master; }
 
   void Feed(const std::string& stream) {
     Cut();
@@ -79,13 +70,13 @@ class FedLine {
   void Cut() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    tcflush(slave_, TCIFLUSH);
+    tcflush(line_.slave, TCIFLUSH);
   }
   // Waits until the whole stream is sent and the program has read it.
   bool Drained(const std::string& stream, int timeout_ms) {
     for (auto end = Clock::now() + milliseconds(timeout_ms); Clock::now() < end;) {
       int queued = 1;
-      if (sent_ == stream.size() && ioctl(slave_, TIOCINQ, &queued) == 0 && queued == 0) {
+      if (sent_ == stream.size() && ioctl(line_.slave, TIOCINQ, &queued) == 0 && queued == 0) {
         std::this_thread::sleep_for(milliseconds(100));  // from the read into the card
         return true;
       }
@@ -105,7 +96,7 @@ class FedLine {
       const std::size_t due =
           std::min(stream.size(), static_cast<std::size_t>(us) * kBytesPerSecond / 1000000);
       while (!stop_ && sent < due) {
-        const ssize_t n = write(master_, stream.data() + sent, due - sent);
+        const ssize_t n = write(line_.master, stream.data() + sent, due - sent);
         if (n < 0 && errno != EINTR) return;
         if (n > 0) sent += static_cast<std::size_t>(n);
       }
@@ -113,8 +104,7 @@ class FedLine {
     }
   }
 
-  int master_ = -1, slave_ = -1;
-  std::string path_;
+  SerialLine line_;
   std::atomic<bool> stop_{false};
   std::atomic<std::size_t> sent_{0};
   std::thread thread_;
