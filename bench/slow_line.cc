@@ -114,7 +114,15 @@ class SlowLine {
       char buf[65536];
       ssize_t got = read(program_.master_fd(), buf, std::min<long>(want, sizeof buf));
       if (got > 0) {
-        screen_.Feed(std::string_view(buf, static_cast<std::size_t>(got)));
+        std::string_view bytes(buf, static_cast<std::size_t>(got));
+        screen_.Feed(bytes);
+        if (trace_) {
+          tail_ += bytes;  // a request may arrive split over reads
+          bool request = tail_.find("\x1b[c") != std::string::npos;
+          tail_.erase(
+              0, request ? tail_.size() : tail_.size() - std::min<std::size_t>(tail_.size(), 2));
+          TraceField(request);
+        }
         credit_ -= static_cast<double>(got);
         bytes_ += got;
         last_byte_ = now;
@@ -132,6 +140,14 @@ class SlowLine {
   }
 
   void Send(std::string_view bytes) { Write(bytes); }
+  // From now on prints the time and the position field each time the field
+  // shown changes (the frames as the user sees them arrive).
+  void Trace() {
+    trace_ = true;
+    trace_from_ = Clock::now();
+  }
+  double TraceMs() const { return MsSince(trace_from_); }
+
   double IdleMs() const { return MsSince(last_byte_); }
   long bytes() const { return bytes_; }
   const VtermScreen& screen() const { return screen_; }
@@ -152,6 +168,16 @@ class SlowLine {
     }
   }
 
+  // A line when the position field changes or a request arrives (the end
+  // of a piece, or a question before a frame).
+  void TraceField(bool request) {
+    std::string field = screen_.RowText(25).substr(65, 12);
+    if (field == shown_field_ && !request) return;
+    shown_field_ = field;
+    std::printf("  %6.0f ms  %s  %6ld bytes%s\n", TraceMs(), field.c_str(), bytes_,
+                request ? "  request" : "");
+  }
+
   PtyProgram& program_;
   double rate_;
   double credit_ = 0;
@@ -159,13 +185,17 @@ class SlowLine {
   long bytes_ = 0;
   Clock::time_point last_ = Clock::now();
   Clock::time_point last_byte_ = Clock::now();
+  bool trace_ = false;
+  Clock::time_point trace_from_;
+  std::string shown_field_;
+  std::string tail_;
 };
 
 bool RowHas(const VtermScreen& s, int row, std::string_view text) {
   return s.RowText(row).find(text) != std::string::npos;
 }
 
-Outcome Play(const Scenario& sc, double rate, const Picture* wanted) {
+Outcome Play(const Scenario& sc, double rate, const Picture* wanted, bool trace) {
   ScopedTempDir dir;
   {
     std::ofstream log(dir.File("SerLog.txt"), std::ios::binary);
@@ -191,6 +221,10 @@ Outcome Play(const Scenario& sc, double rate, const Picture* wanted) {
   const long bytes_before = line.bytes();
   const long writes_before = WriteCalls(program.pid());
   auto first = Clock::now();
+  if (trace) {
+    std::printf("%s: the first key at 0 ms; the field shown as it changes\n", sc.name);
+    line.Trace();
+  }
   std::string all;
   for (int i = 0; i < sc.count; ++i) all += sc.key;
   if (sc.per_second <= 0) {
@@ -203,6 +237,7 @@ Outcome Play(const Scenario& sc, double rate, const Picture* wanted) {
     }
   }
   auto last = Clock::now();
+  if (trace) std::printf("  %6.0f ms  the last key\n", line.TraceMs());
   // The screen is right from the first moment it equals the wanted picture
   // and stays so until the line has been idle for kSettleMs.
   double right_at = -1;
@@ -225,8 +260,19 @@ Outcome Play(const Scenario& sc, double rate, const Picture* wanted) {
 
 int main(int argc, char** argv) {
   using namespace q7t::test;
+  // [--trace] [--only=TEXT] [bytes per second]
   double rate = 960;
-  if (argc > 1) rate = std::atof(argv[1]);
+  bool trace = false;
+  std::string only;  // scenarios whose name holds this
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--trace") {
+      trace = true;
+    } else if (std::string_view(argv[i]).starts_with("--only=")) {
+      only = argv[i] + 7;
+    } else {
+      rate = std::atof(argv[i]);
+    }
+  }
   const Scenario kScenarios[] = {
       {"held Down, 60 at 30/s", "\x1b[B", 60, 30, "L:0061 P:001"},
       {"PgDn, 10 at 5/s", "\x1b[6~", 10, 5, "L:0231 P:001"},
@@ -236,10 +282,11 @@ int main(int argc, char** argv) {
   std::printf("line: %.0f bytes/s (the last scenario at full speed)\n", rate);
   std::printf("%-24s %8s %7s %9s  %s\n", "scenario", "bytes", "writes", "wait", "screen");
   for (const Scenario& sc : kScenarios) {
+    if (std::string_view(sc.name).find(only) == std::string_view::npos) continue;
     // The wanted picture: the same keys in one write at full speed.
-    Outcome reference = Play(sc, 0, nullptr);
+    Outcome reference = Play(sc, 0, nullptr, false);
     const bool full_speed = sc.per_second <= 0;
-    Outcome o = full_speed ? reference : Play(sc, rate, &reference.final_picture);
+    Outcome o = full_speed ? reference : Play(sc, rate, &reference.final_picture, trace);
     if (full_speed) o.wait_ms = reference.field_seen ? o.wait_ms : -1;
     const bool right = reference.field_seen && o.final_picture == reference.final_picture;
     char wait[32] = "never";

@@ -38,9 +38,8 @@ class KeyDecoder {
   // The answer to the keyboard protocol query `CSI ? u` (`CSI ? <flags> u`):
   // true once per answer received, with the flags the terminal reported.
   bool TakeKittyReply(int* flags);
-  // True once per primary device attributes answer (`CSI ? ... c`). The
-  // platform sends `CSI ? u` and then `CSI c`; attributes that arrive with no
-  // keyboard protocol answer before them mean the protocol is not offered.
+  // True once per primary device attributes answer (`CSI ? ... c`): the
+  // console follows frames with the request to learn when they are shown.
   bool TakeDeviceAttributes();
 
   static constexpr int kEscWaitMs = 50;
@@ -50,6 +49,7 @@ class KeyDecoder {
   static constexpr int kMaxParams = 8;
   static constexpr int kMaxSequence = 64;  // longer CSI/SS3 sequences are no key
   static constexpr std::size_t kMaxReady = 1024;
+  static constexpr int kMaxAnswers = 64;  // device attributes answers kept
 
   void Step(std::uint8_t byte);
   void Ground(std::uint8_t byte, bool alt);
@@ -100,7 +100,7 @@ class KeyDecoder {
 
   bool has_kitty_reply_ = false;
   int kitty_flags_ = 0;
-  bool has_device_attributes_ = false;
+  int device_attributes_ = 0;  // answers not yet taken
   std::deque<KeyCode> ready_;
 };
 
