@@ -5,8 +5,13 @@
 
 namespace q7t {
 
+std::int64_t FramePacer::AnswerDue() const {
+  std::int64_t us = answering_ ? us_per_byte_ : kUnmeasuredUsPerByte;
+  return asked_at_ + kAnswerTimeoutMs + static_cast<std::int64_t>(asked_bytes_) * us / 1000;
+}
+
 FramePacer::Step FramePacer::Next(std::int64_t now) {
-  if (asking_ && now - asked_at_ >= kAnswerTimeoutMs) {
+  if (asking_ && now >= AnswerDue()) {
     // Lost: what it followed is taken as shown, and drawing goes on. A late
     // answer then confirms nothing (see Answered).
     asking_ = false;
@@ -61,7 +66,7 @@ std::size_t FramePacer::PieceBudget() const {
 
 int FramePacer::WaitLimitMs(std::int64_t now) const {
   if (!asking_ || !answering_) return -1;
-  return static_cast<int>(std::max<std::int64_t>(1, asked_at_ + kAnswerTimeoutMs - now));
+  return static_cast<int>(std::max<std::int64_t>(1, AnswerDue() - now));
 }
 
 void FrameSender::Flush(Renderer& renderer, const Grid& wanted, Terminal& terminal, bool forced) {

@@ -36,6 +36,8 @@ class FramePacer {
     kAsk,    // write a request first and hold the frame until its answer
     kHold,   // a request is out: hold the frame
   };
+  // An answer not come this long after the line could have carried the
+  // bytes before its request is lost.
   static constexpr int kAnswerTimeoutMs = 1000;
   static constexpr int kLostLimit = 3;  // lost answers in a row end the pacing
   static constexpr int kBurstMs = 100;
@@ -62,6 +64,10 @@ class FramePacer {
   // the terminal's and the program's own delays.
   static constexpr int kSlackMs = 30;
   static constexpr std::size_t kMinSample = 64;
+  // Before the first answer the line is taken as a 9600 bit/s one.
+  static constexpr std::int64_t kUnmeasuredUsPerByte = 1042;
+
+  std::int64_t AnswerDue() const;
 
   bool answering_ = false;  // the terminal answers requests
   bool asking_ = false;     // a request is out
