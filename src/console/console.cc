@@ -157,7 +157,18 @@ void SetExitHandler(ExitHandler handler) {
 }
 
 void EndProgram(int status) {
+  ConsoleState& s = S();
   FlushConsole();
+  // An answer still on its way would reach whatever reads the terminal next
+  // (the shell) as typed text: it is read here, for a second at most.
+  std::int64_t now = s.terminal->NowMs();
+  const std::int64_t until = now + s.sender.WaitLimitMs(now);
+  while (s.sender.pacer().asking() && s.sender.pacer().answering() && !s.input_ended &&
+         now < until) {
+    s.terminal->WaitInput(static_cast<int>(until - now));
+    ReadKeyboard(s);
+    now = s.terminal->NowMs();
+  }
   if (exit_handler) exit_handler(status);
   std::exit(status);
 }

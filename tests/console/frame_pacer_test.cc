@@ -227,5 +227,29 @@ TEST(ConsoleDrawing, KeysAlreadyWaitingAreAppliedBeforeDrawing) {
   EXPECT_NE(term.output().find("abc"), std::string::npos);
 }
 
+struct Ended {};
+
+// The program ends while a request is out: its answer is read before the
+// terminal goes back to the shell, which would take it for typed text.
+TEST(ConsoleDrawing, EndReadsTheAnswerStillOnItsWay) {
+  test::FakeTerminal term;
+  InstallConsole(&term);
+  SetScreenSize(80, 25);
+  SetExitHandler([](int) { throw Ended{}; });
+  FlushConsole();             // the first frame and its request
+  term.Type("\x1b[?62;22c");  // answered: the terminal is paced
+  term.Type("a");
+  term.Pause(0);
+  term.Type("b");
+  term.Pause(0);
+  term.Type("q");  // comes while the request after "b" is out
+  term.Type("\x1b[?62;22c");
+  term.Type("z");
+  for (KeyCode key = WaitKey(); key != "q"; key = WaitKey()) PrintText(key);
+  EXPECT_THROW(EndProgram(0), Ended);
+  SetExitHandler(nullptr);
+  EXPECT_EQ(PollKey(), "z");
+}
+
 }  // namespace
 }  // namespace q7t
