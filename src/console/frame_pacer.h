@@ -3,8 +3,10 @@
 // says that everything written before the request is on the screen. While a
 // request is out no frame is written: keys go on being read and applied to
 // the model, and when the answer comes the newest picture goes out as one
-// difference. A terminal that never answers is not paced; an answer that
-// does not come within a second is taken as lost and drawing goes on.
+// difference. The first frame carries the first request: a terminal that
+// never answers is not paced. An answer that has not come a second after the
+// line could have carried what its request follows is taken as lost, and
+// drawing goes on.
 #pragma once
 
 #include <cstddef>
