@@ -3,7 +3,6 @@
 // menu, one digit changed) and prints the bytes the program wrote per step,
 // with the cells whose colours differ from what the screen should show.
 #include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 
 #include "document.h"
 #include "support/pty_harness.h"
+#include "support/serial_line.h"
 
 namespace q7t::test {
 namespace {
@@ -113,20 +113,6 @@ std::vector<Step> Script(const Keys& keys, int longest) {
   return steps;
 }
 
-// A pseudo-terminal as the serial line the virtual card listens on.
-struct SerialLine {
-  SerialLine() {
-    char name[256];
-    if (openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
-  }
-  ~SerialLine() {
-    if (master >= 0) close(master);
-    if (slave >= 0) close(slave);
-  }
-  int master = -1, slave = -1;
-  std::string path;
-};
-
 struct Result {
   std::string name;
   std::string written;  // the bytes themselves
@@ -204,7 +190,7 @@ std::string Escaped(const std::string& bytes) {
 }
 
 int main(int argc, char** argv) {
-  // --dump: each step's bytes too (TERM=xterm-256color).
+  // --dump: each step's bytes too, for every terminal.
   const bool dump = argc > 1 && std::string_view(argv[1]) == "--dump";
   using q7t::test::Keys;
   using q7t::test::Result;
@@ -232,8 +218,12 @@ int main(int argc, char** argv) {
   }
   std::printf("%s\n", all_met ? "every target met" : "! marks a target missed");
   if (dump) {
-    for (const Result& x : xterm) {
-      std::printf("\n%s:\n%s\n", x.name.c_str(), Escaped(x.written).c_str());
+    const std::pair<const char*, const std::vector<Result>*> columns[] = {
+        {"xterm", &xterm}, {"linux", &linux_console}, {"tmux", &tmux}};
+    for (const auto& [term, results] : columns) {
+      for (const Result& x : *results) {
+        std::printf("\n%s, %s:\n%s\n", term, x.name.c_str(), Escaped(x.written).c_str());
+      }
     }
   }
   return 0;

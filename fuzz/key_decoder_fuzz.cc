@@ -32,7 +32,7 @@ constexpr Step kSteps[8] = {{-1, true}, {0, true},  {1, true},    {49, true},
                             {50, true}, {51, true}, {1000, true}, {-1, false}};
 
 // The ready queue never holds more keys than this (the oldest give way).
-constexpr std::size_t kMaxReady = 1024;
+constexpr std::size_t kMaxReady = q7t::KeyQueue::kSlots - 1;
 
 [[noreturn]] void Fail(const char* what, const std::string& detail = {}) {
   std::fprintf(stderr, "key_decoder_fuzz: %s %s\n", what, detail.c_str());
@@ -52,12 +52,13 @@ std::string Hex(std::string_view bytes) {
 // What one run hands out, in order: key codes, and the two query answers
 // marked as texts no key code can be.
 struct Run {
-  KeyDecoder decoder;
+  q7t::KeyQueue queue;
+  KeyDecoder decoder{queue};
   std::vector<std::string> out;
 
   void Drain() {
     for (std::size_t n = 0;; ++n) {
-      KeyCode code = decoder.Take();
+      KeyCode code = queue.Pop();
       if (code.empty()) break;
       if (n >= kMaxReady) Fail("more keys ready than the queue holds");
       bool one_byte = code.size() == 1;
@@ -101,7 +102,7 @@ void Play(Run& run, std::string_view plan, std::string_view stream, bool referen
   run.Idle(1000, false);
   if (run.decoder.Pending()) Fail("still waiting at the end");
   run.Drain();
-  if (!run.decoder.Take().empty()) Fail("a key after the queue was drained");
+  if (!run.queue.Pop().empty()) Fail("a key after the queue was drained");
 }
 
 }  // namespace

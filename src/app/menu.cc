@@ -92,6 +92,24 @@ void Save(int mode_value) {
   MsgBox(1, kMessageRow, kMessageBg, kMessageFg, "");
 }
 
+// The menu's commands: the key (upper case) and what it does, given the mode
+// register read for this pass; no action leaves the menu.
+struct Command {
+  std::string_view key;
+  void (*run)(MenuState& state, int mode_value);
+};
+
+constexpr Command kCommands[] = {
+    {"B", [](MenuState& state, int) { SetBaudRate(state); }},
+    {"M", [](MenuState& state, int) { SetMode(state); }},
+    {"R", [](MenuState&, int mode_value) { CopyCounter(mode_value); }},
+    {"Z", [](MenuState&, int) { CardWriteReg(kRegCommand, kCmdResetCounter); }},
+    {"S", [](MenuState&, int mode_value) { Save(mode_value); }},
+    {"V", [](MenuState&, int) { ViewTxtFile(std::string(kLogFile)); }},
+    {"Q", nullptr},
+    {KeyEsc, nullptr},
+};
+
 }  // namespace
 
 void StartUp() {
@@ -107,22 +125,15 @@ bool MenuPass(MenuState& state) {
   int mode_value = CardReadReg(kRegMode);
   DrawMenu(state, counter_text, mode_value);
   MoveCursor(kKeyRow, 1, -1);
-  std::string command = UpperCase(WaitKey());
-  if (command == "B") {
-    SetBaudRate(state);
-  } else if (command == "M") {
-    SetMode(state);
-  } else if (command == "R") {
-    CopyCounter(mode_value);
-  } else if (command == "Z") {
-    CardWriteReg(kRegCommand, kCmdResetCounter);
-  } else if (command == "S") {
-    Save(mode_value);
-  } else if (command == "V") {
-    ViewTxtFile(std::string(kLogFile));
-  } else if (command == "Q" || command == KeyEsc) {
-    ClearScreen();
-    return false;
+  const std::string command = UpperCase(WaitKey());
+  for (const Command& c : kCommands) {
+    if (command != c.key) continue;
+    if (c.run == nullptr) {
+      ClearScreen();
+      return false;
+    }
+    c.run(state, mode_value);
+    break;
   }
   return true;
 }

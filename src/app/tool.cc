@@ -9,7 +9,7 @@
 #include "app/menu.h"
 #include "card/card.h"
 #include "console/console.h"
-#include "console/render.h"
+#include "console/term_caps.h"
 #include "platform/terminal_posix.h"
 
 namespace q7t {

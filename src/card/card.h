@@ -21,7 +21,6 @@ inline constexpr int kCmdCopyCounter = 0x01;  // write counter -> read counter
 inline constexpr int kCmdResetCounter = 0x02;
 inline constexpr int kModeHold = 0x10;  // set while the counter is copied and the log read out
 inline constexpr int kLogBufferSize = 8192;
-inline constexpr int kPortRefused = -8;
 
 // The port bus every port access goes through (not owned).
 void SetPortBus(PortBus* bus);

@@ -9,11 +9,13 @@
 #include <utility>
 
 #include "console/key_codes.h"
-#include "console/render.h"
+#include "console/line_entry.h"
+#include "console/term_caps.h"
 #include "console/terminal.h"
 
 namespace q7t {
 
+class Renderer;
 class Screen;
 
 // The background colour number ResetScreen uses with foreground 7.
@@ -51,11 +53,8 @@ void NewLine();
 KeyCode PollKey();
 KeyCode WaitKey();
 void SleepMs(int ms);
-std::string InputLine(std::string_view prompt);
-
-// The value that line entry takes from a typed line: leading blanks skipped,
-// a quoted value up to its closing quote, else up to the first comma; at most
-// 4096 characters.
-std::string TakeInputValue(std::string_view line);
+// The next key, waiting for it (the terminal brought in line first), with
+// no pause between looks; line entry reads its keys so.
+KeyCode NextKey();
 
 }  // namespace q7t

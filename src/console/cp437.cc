@@ -80,4 +80,61 @@ std::optional<std::uint8_t> UnicodeToCp437(char32_t cp) {
   return std::nullopt;
 }
 
+namespace {
+
+// ---- Glyphs ----
+
+// The closest plain ASCII character to each CP437 glyph, for a terminal that
+// does not take UTF-8: 0x00..0x1F, then 0x80..0xFF.
+constexpr std::string_view kAsciiLow = " oo****.#o#*****><|!PS-|^v><L-^v";
+constexpr std::string_view kAsciiHigh =
+    "CueaaaaceeeiiiAA"
+    "EaAooouuyOUcLYPf"
+    "aiounNao?--%%!<>"
+    "###|++++++|+++++"
+    "++++-++++++++=++"
+    "+++++++++++#####"
+    "aBGpSsutFOOd8oen"
+    "=+><()/~o..vn2# ";
+static_assert(kAsciiLow.size() == 32 && kAsciiHigh.size() == 128);
+
+std::uint8_t AsciiFor(int byte) {
+  if (byte < 0x20) return kAsciiLow[byte];
+  if (byte == 0x7F) return '^';
+  if (byte >= 0x80) return kAsciiHigh[byte - 0x80];
+  return static_cast<std::uint8_t>(byte);
+}
+
+GlyphTable MakeGlyphTable(bool utf8) {
+  GlyphTable t{};
+  for (int b = 0; b < 256; ++b) {
+    int c = b;
+    if (!utf8) {
+      c = AsciiFor(b);
+    } else {
+      for (int d = 0; d < b; ++d) {
+        if (Cp437ToUnicode(static_cast<std::uint8_t>(d)) ==
+            Cp437ToUnicode(static_cast<std::uint8_t>(b))) {
+          c = d;
+          break;
+        }
+      }
+    }
+    t.canon[b] = static_cast<std::uint8_t>(c);
+  }
+  // A blank is always written as the space byte.
+  for (int b = 0; b < 256; ++b) {
+    if (t.canon[b] == t.canon[' ']) t.canon[b] = ' ';
+  }
+  for (int b = 0; b < 256; ++b) t.text[b] = Cp437ToUtf8(t.canon[b]);
+  return t;
+}
+
+}  // namespace
+
+const GlyphTable& Glyphs(bool utf8) {
+  static const GlyphTable tables[2] = {MakeGlyphTable(false), MakeGlyphTable(true)};
+  return tables[utf8 ? 1 : 0];
+}
+
 }  // namespace q7t

@@ -1,6 +1,7 @@
 // Code page 437: the console's 8-bit character set, and its Unicode glyphs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -16,5 +17,16 @@ std::string_view Cp437ToUtf8(std::uint8_t byte);
 
 // The CP437 byte whose glyph is `cp`, if any. Printable ASCII maps to itself.
 std::optional<std::uint8_t> UnicodeToCp437(char32_t cp);
+
+// Each byte's displayed form on a terminal: bytes that look the same share
+// one canonical byte, so the renderer never rewrites a cell to the same picture.
+struct GlyphTable {
+  std::array<std::uint8_t, 256> canon;
+  std::array<std::string_view, 256> text;  // the bytes written for a canonical byte
+};
+
+// The table for a terminal that takes UTF-8 (the Unicode glyphs), or for one
+// that does not (the closest plain ASCII character).
+const GlyphTable& Glyphs(bool utf8);
 
 }  // namespace q7t

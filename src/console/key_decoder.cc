@@ -72,13 +72,6 @@ void KeyDecoder::Idle(int elapsed_ms) {
   if (state_ != State::kGround && elapsed_ms >= kEscWaitMs) Timeout();
 }
 
-KeyCode KeyDecoder::Take() {
-  if (ready_.empty()) return {};
-  KeyCode code = std::move(ready_.front());
-  ready_.pop_front();
-  return code;
-}
-
 bool KeyDecoder::Pending() const {
   return state_ != State::kGround;
 }
@@ -94,6 +87,10 @@ bool KeyDecoder::TakeDeviceAttributes() {
   if (device_attributes_ == 0) return false;
   --device_attributes_;
   return true;
+}
+
+SignalKey KeyDecoder::TakeSignalKey() {
+  return std::exchange(signal_key_, SignalKey::kNone);
 }
 
 // Nothing followed within the wait: a lone Esc is the Esc key; ESC [ and ESC O
@@ -224,12 +221,25 @@ void KeyDecoder::FinishCsi(std::uint8_t final_byte) {
     state_ = State::kMouse;  // X10 mouse report: three bytes follow
     mouse_left_ = 3;
   } else if (final_byte == 'u') {
+    NoteSignalKey();
     KittyKey(params_[0], subs_[0], params_[1], subs_[1]);
   } else if (keyforms::FindForm(keyforms::kRxvtSuffixForms, final_byte)) {
     CsiNumber(final_byte);
   } else {
     CsiLetter(final_byte);
   }
+}
+
+// CSI code[:alternates] ; modifiers[:event] u with Ctrl as the only modifier
+// (Caps Lock and Num Lock aside), not a release: a signal key when the code
+// is c, z or \\.
+void KeyDecoder::NoteSignalKey() {
+  constexpr int kLocks = 64 | 128, kRelease = 3;
+  if (signal_key_ != SignalKey::kNone || param_count_ < 2 || subs_[1] == kRelease) return;
+  if (((params_[1] - 1) & ~kLocks) != kCtrl) return;
+  if (params_[0] == 'c') signal_key_ = SignalKey::kInterrupt;
+  if (params_[0] == 'z') signal_key_ = SignalKey::kSuspend;
+  if (params_[0] == '\\') signal_key_ = SignalKey::kQuit;
 }
 
 // CSI [1;m] <final>. A first parameter other than 1 is a report (a cursor
@@ -408,8 +418,7 @@ void KeyDecoder::Emit(KeyEvent event) {
 }
 
 void KeyDecoder::Push(KeyCode code) {
-  if (ready_.size() >= kMaxReady) ready_.pop_front();
-  ready_.push_back(std::move(code));
+  queue_.Push(std::move(code));
 }
 
 }  // namespace q7t

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "console/key_codes.h"
 #include "console/key_forms.h"
+#include "console/key_queue.h"
+#include "console/terminal.h"
 
 namespace q7t {
 
@@ -23,15 +24,16 @@ namespace q7t {
 // so each Alt+keypad digit delivers the character of that one digit.
 class KeyDecoder {
  public:
-  // One terminal byte; may complete one or more keys.
+  // Decoded keys go straight into `queue` (not owned).
+  explicit KeyDecoder(KeyQueue& queue) : queue_(queue) {}
+
+  // One terminal byte; may complete one or more keys (into the queue).
   void Feed(std::uint8_t byte);
   // `elapsed_ms` passed with no further byte: an Esc with nothing after it
   // within kEscWaitMs becomes KeyEsc; a cut-off sequence is dropped whole.
   // `elapsed_ms` counts from the last byte fed, so calling it again with a
   // larger value as time goes on is right; calls do not add up.
   void Idle(int elapsed_ms);
-  // The next decoded key code, or the empty text when none is ready.
-  KeyCode Take();
   // True while bytes wait for more (so the caller knows to call Idle later).
   bool Pending() const;
 
@@ -41,6 +43,9 @@ class KeyDecoder {
   // True once per primary device attributes answer (`CSI ? ... c`): the
   // console follows frames with the request to learn when they are shown.
   bool TakeDeviceAttributes();
+  // The first signal key (Ctrl alone with C, Z or \\, pressed or repeated)
+  // that came as a kitty key sequence since the last call, once.
+  SignalKey TakeSignalKey();
 
   static constexpr int kEscWaitMs = 50;
 
@@ -48,8 +53,7 @@ class KeyDecoder {
   enum class State : std::uint8_t { kGround, kEsc, kEscEsc, kCsi, kLinuxFn, kSs3, kMouse, kUtf8 };
   static constexpr int kMaxParams = 8;
   static constexpr int kMaxSequence = 64;  // longer CSI/SS3 sequences are no key
-  static constexpr std::size_t kMaxReady = 1024;
-  static constexpr int kMaxAnswers = 64;  // device attributes answers kept
+  static constexpr int kMaxAnswers = 64;   // device attributes answers kept
 
   void Step(std::uint8_t byte);
   void Ground(std::uint8_t byte, bool alt);
@@ -62,6 +66,7 @@ class KeyDecoder {
   void CsiLetter(std::uint8_t final_byte);
   void CsiNumber(std::uint8_t final_byte);
   void KittyKey(int code, int shifted, int mods, int event_type);
+  void NoteSignalKey();
   void KeypadDigitWithAlt(int digit, bool events_reported);
   void InLinuxFn(std::uint8_t byte);
   void InSs3(std::uint8_t byte);
@@ -101,7 +106,8 @@ class KeyDecoder {
   bool has_kitty_reply_ = false;
   int kitty_flags_ = 0;
   int device_attributes_ = 0;  // answers not yet taken
-  std::deque<KeyCode> ready_;
+  SignalKey signal_key_ = SignalKey::kNone;
+  KeyQueue& queue_;
 };
 
 }  // namespace q7t

@@ -8,38 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "console/flush_planner.h"
 #include "console/grid.h"
+#include "console/term_caps.h"
 
 namespace q7t {
-
-// What an erase (ECH, EL, ED, a scroll, DCH, ICH) leaves in the cells it
-// blanks, besides the terminal's own colours, which every terminal erases
-// exactly.
-enum class EraseColours : std::uint8_t {
-  kBackground,  // the background in force, with a foreground of the terminal's choosing
-  kBoth,        // the foreground and background in force
-  kBothNormal,  // the same, a bright foreground as its normal one (the Linux console)
-};
-
-struct TermCaps {
-  bool utf8 = true;        // show CP437 bytes as their Unicode glyphs in UTF-8
-  int rows = kScreenRows;  // the terminal window; only what fits is drawn
-  int cols = kScreenCols;
-  EraseColours erase = EraseColours::kBackground;
-  // REP (CSI n b) may be sent: the picture is right without it too, only
-  // the foreground of the blanks it writes would differ.
-  bool repeat = true;
-  // SU/SD scroll a region; without them, DL/IL at the region's top do.
-  bool scroll_sequences = true;
-  // The Linux console's colours: SGR 90-97 also turn on bold, which stays
-  // until SGR 22; a bright background is the blink attribute (SGR 5 until
-  // SGR 25), as SGR 100-107 there give the normal background.
-  bool bright_by_attributes = false;
-};
-
-// What the terminal named by TERM can do; an unknown or empty name gets
-// what every ECMA-48 terminal has.
-TermCaps CapsForTerm(std::string_view term);
 
 class Renderer {
  public:
@@ -61,48 +34,23 @@ class Renderer {
   static std::string_view RestoreSequence();
 
  private:
-  friend class FlushPlanner;  // render.cc: plans and writes one flush
-
-  // One run of cells of one row that a flush writes or erases, in one
-  // colour pair (the kinds are in render.cc).
-  struct Piece {
-    int row = 0, col = 0, end = 0;  // columns [col, end)
-    int guard = 0;                  // cells blanked before a repeat
-    int body = 0;                   // its bytes, without motion and colours
-    Attr attr = kTermDefaultAttr;
-    std::uint8_t kind = 0;
-  };
+  void Reset(const Grid& wanted, std::string& out);
+  void TakeWanted(const Grid& wanted, const GlyphTable& glyphs);
+  void Draw(const Grid& wanted, const GlyphTable& glyphs, paint::Term& term, std::string& out);
 
   TermCaps caps_;
   bool valid_ = false;
   Grid shown_;  // what the terminal shows, each byte in its displayed form
   // What the terminal's own state is after the last flush.
-  Attr sgr_ = kTermDefaultAttr;
-  bool sgr_known_ = false;
-  int term_row_ = 0, term_col_ = 0;  // 1-based; 0 = unknown
-  bool wrap_pending_ = false;        // the last window column was written (col unknown)
+  paint::Term term_;
   bool cursor_shown_ = true;
   bool cursor_shown_known_ = false;
-  // Scratch space reused by every flush, so that a flush does not allocate
-  // once the sizes have been seen.
+  // The wanted grid in displayed form (reused by every flush), the grid of
+  // the last flush as given, and the rows the same since (in planner_).
   Grid want_;
-  // The grid of the last flush as given, and the rows the same since.
   std::vector<Cell> last_wanted_;
   bool last_wanted_valid_ = false;
-  std::vector<std::uint8_t> same_rows_;
-  std::vector<const Cell*> rows_;   // each row as the terminal shows it under a plan
-  std::vector<Cell> erased_rows_;   // rows an erase leaves, one per colour tried
-  std::vector<Cell> shifted_rows_;  // rows after a sideways shift
-  std::vector<Piece> trial_pieces_, best_pieces_, second_pieces_;
-  std::vector<int> order_, best_order_, left_, votes_;
-  std::string trial_out_, best_out_, second_out_;
-  // Fingerprints of the rows shown (valid for hashed_rows_ x hashed_cols_)
-  // and wanted, changed non-blank cells per row (-1: the row is right).
-  std::vector<std::uint64_t> shown_hash_, want_hash_;
-  int hashed_rows_ = 0, hashed_cols_ = 0;
-  std::vector<int> row_text_;
-  std::vector<int> plan_text_;  // the same under a plan
-  std::vector<int> want_text_;  // the wanted characters per row (-1: not counted yet)
+  paint::PlannerMemory planner_;
 };
 
 }  // namespace q7t

@@ -8,6 +8,14 @@
 
 namespace q7t {
 
+// The bytes that leave a terminal's colours at their defaults and its cursor
+// shown, for handing it back (the picture stays).
+inline constexpr std::string_view kTerminalRestore = "\x1b[m\x1b[?25h";
+
+// The keys from which a terminal's line discipline makes signals (Ctrl+C,
+// Ctrl+Z, Ctrl+\\), when a keyboard protocol sends them as key sequences.
+enum class SignalKey : std::uint8_t { kNone, kInterrupt, kSuspend, kQuit };
+
 class Terminal {
  public:
   virtual ~Terminal() = default;
@@ -38,6 +46,9 @@ class Terminal {
   // reply to the query the platform sends at start): the platform may now
   // turn on its disambiguate mode.
   virtual void KeyboardProtocolOffered() {}
+  // A signal key arrived as a key sequence: the platform raises its signal
+  // where the keyboard protocol kept the line discipline from doing so.
+  virtual void SignalKeyPressed(SignalKey) {}
 };
 
 }  // namespace q7t

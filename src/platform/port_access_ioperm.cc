@@ -32,7 +32,7 @@ int PortRead(std::uint16_t port) {
     case Way::kNone:
       break;
   }
-  return -8;
+  return kPortRefused;
 }
 
 void PortWrite(std::uint16_t port, std::uint8_t value) {

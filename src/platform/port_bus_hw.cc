@@ -1,8 +1,6 @@
 // The hardware port bus: lazy permission, then byte reads and writes.
 #include "platform/port_bus_hw.h"
 
-#include "card/card.h"
-
 namespace q7t {
 
 // Only the card's own ports are ever touched, and only once permission is held.

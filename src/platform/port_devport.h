@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "card/port_bus.h"
+
 namespace q7t::os::devport {
 
 inline int& Fd() {
@@ -26,7 +28,7 @@ inline int Read(std::uint16_t port) {
   do {
     n = ::pread(Fd(), &byte, 1, port);
   } while (n < 0 && errno == EINTR);
-  return n == 1 ? byte : -8;
+  return n == 1 ? byte : kPortRefused;
 }
 
 inline void Write(std::uint16_t port, std::uint8_t value) {

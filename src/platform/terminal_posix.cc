@@ -13,13 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-
-#include "console/render.h"
 
 namespace q7t::os {
 
@@ -47,7 +44,7 @@ constexpr std::string_view kKittyPush = "\x1b[>1u";  // disambiguate escape code
 constexpr std::string_view kKittyPop = "\x1b[<u";
 
 void PrepareRestoreBytes(bool kitty) {
-  std::string bytes(Renderer::RestoreSequence());
+  std::string bytes(kTerminalRestore);
   if (kitty) bytes += kKittyPop;
   g_restore_len = 0;
   std::size_t n = std::min(bytes.size(), sizeof g_restore_bytes);
@@ -148,43 +145,6 @@ void Install(int sig, void (*handler)(int)) {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   ::sigaction(sig, &sa, nullptr);
-}
-
-// With the kitty keyboard mode pushed the terminal sends Ctrl+C, Ctrl+Z and
-// Ctrl+\ as key sequences (CSI code ; modifiers u), not as the bytes from
-// which the line discipline makes its signals: the signal of the first such
-// key press in `bytes`, or 0.
-int KittySignalKey(std::string_view bytes) {
-  constexpr struct {
-    int code;
-    int sig;
-  } kSignalKeys[] = {{'c', SIGINT}, {'z', SIGTSTP}, {'\\', SIGQUIT}};
-  constexpr int kCtrl = 4, kLocks = 64 | 128;  // Caps Lock and Num Lock held do not count
-  constexpr int kRelease = 3;
-  auto number = [](std::string_view text) {  // its leading digits; 0 for none
-    int value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-  };
-  constexpr auto npos = std::string_view::npos;
-  for (std::size_t at = bytes.find("\x1b["); at != npos; at = bytes.find("\x1b[", at + 2)) {
-    std::string_view rest = bytes.substr(at + 2);
-    std::size_t end = rest.find_first_not_of("0123456789:;");
-    if (end == npos || rest[end] != 'u') continue;
-    // code[:alternates] ; modifiers[:event] [; text]
-    std::string_view params = rest.substr(0, end);
-    std::size_t semi = params.find(';');
-    if (semi == npos) continue;  // no modifiers at all
-    std::string_view mods = params.substr(semi + 1);
-    mods = mods.substr(0, mods.find(';'));
-    std::size_t colon = mods.find(':');
-    int event = colon == npos ? 1 : number(mods.substr(colon + 1));
-    if (event == kRelease || ((number(mods) - 1) & ~kLocks) != kCtrl) continue;
-    for (const auto& key : kSignalKeys) {
-      if (number(params) == key.code) return key.sig;
-    }
-  }
-  return 0;
 }
 
 void DrainWakePipe() {
@@ -307,10 +267,17 @@ bool PosixTerminal::ReadAvailable(std::string& out) {
     break;
   }
   if (g_hangup) ended_ = true;
-  if (kitty_keys_) {
-    if (int sig = KittySignalKey(out)) ::raise(sig);
-  }
   return !ended_;
+}
+
+// With the kitty keyboard mode pushed the terminal sends Ctrl+C, Ctrl+Z and
+// Ctrl+\\ as key sequences, not as the bytes from which the line discipline
+// makes its signals.
+void PosixTerminal::SignalKeyPressed(SignalKey key) {
+  if (!kitty_keys_) return;
+  if (key == SignalKey::kInterrupt) ::raise(SIGINT);
+  if (key == SignalKey::kSuspend) ::raise(SIGTSTP);
+  if (key == SignalKey::kQuit) ::raise(SIGQUIT);
 }
 
 void PosixTerminal::WaitInput(int timeout_ms) {

@@ -36,6 +36,7 @@ class PosixTerminal : public Terminal {
   void Bell() override;
   Events TakeEvents() override;
   void KeyboardProtocolOffered() override;
+  void SignalKeyPressed(SignalKey key) override;
 
  private:
   explicit PosixTerminal(int fd) : fd_(fd) {}

@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 
 #include "e2e/menu_screen.h"
 #include "support/pty_harness.h"
+#include "support/serial_line.h"
 
 namespace q7t::test {
 namespace {
@@ -62,29 +62,9 @@ TEST(Menu, ModeAndBaudEntriesShowOnTheNextPass) {
   EXPECT_TRUE(program.WaitFor(MenuWith("9600", "1F", "0/00000"))) << program.ScreenDump();
 }
 
-// Both sides of a pseudo-terminal that stands in for a serial line.
-struct SerialLine {
-  SerialLine() {
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      ADD_FAILURE() << "openpty: " << std::strerror(errno);
-      return;
-    }
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    const char* name = ttyname(slave);
-    if (name != nullptr) path = name;
-  }
-  ~SerialLine() {
-    if (master >= 0) close(master);
-    if (slave >= 0) close(slave);
-  }
-  int master = -1, slave = -1;
-  std::string path;
-};
-
 TEST(Menu, CountsEveryByteFromASerialDevice) {
   SerialLine line;
-  ASSERT_FALSE(line.path.empty());
+  ASSERT_FALSE(line.path.empty()) << line.error;
   ScopedTempDir dir;
   PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir), {line.path}));
   ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();

@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -25,6 +24,7 @@
 
 #include "e2e/menu_screen.h"
 #include "support/pty_harness.h"
+#include "support/serial_line.h"
 
 namespace q7t::test {
 namespace {
@@ -77,27 +77,6 @@ bool KeysAreUnique(const std::string& stream) {
   }
   return true;
 }
-
-// Both sides of a pseudo-terminal standing in for the serial line.
-struct SerialLine {
-  SerialLine() {
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-      ADD_FAILURE() << "openpty: " << std::strerror(errno);
-      return;
-    }
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    const char* name = ttyname(slave);
-    if (name != nullptr) path = name;
-  }
-  ~SerialLine() {
-    if (master >= 0) close(master);
-    if (slave >= 0) close(slave);
-  }
-  int master = -1, slave = -1;
-  std::string path;
-};
 
 // Writes the stream into the line at the line's byte rate, a few
 // milliseconds' worth at a time against a fixed timetable, so that a late
@@ -251,8 +230,8 @@ bool CountFits(const std::string& counter, std::size_t low, std::size_t high, st
 TEST(Soak, SavesUnderASteadyLineAreGapFreeWindows) {
   const std::string stream = MakeStream();
   ASSERT_TRUE(KeysAreUnique(stream));
-  SerialLine line;
-  ASSERT_FALSE(line.path.empty());
+  SerialLine line(/*nonblocking=*/true);
+  ASSERT_FALSE(line.path.empty()) << line.error;
   ScopedTempDir dir;
   PtyProgram program(ProgramOptions(CopyProgram("q7tlog-sim", dir), {line.path}));
   ASSERT_TRUE(program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();

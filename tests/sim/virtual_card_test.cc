@@ -35,7 +35,6 @@ std::string ReadOut(VirtualCard& card) {
 TEST(VirtualCard, PowerOnState) {
   VirtualCard card;
   EXPECT_EQ(card.In(kIndex), 0x00);
-  EXPECT_EQ(card.Divisor(), 13021);
   EXPECT_EQ(Read(card, 0x3A), 0x00);
   EXPECT_EQ(ReadCounter(card), 0);
   EXPECT_EQ(ReadOut(card), std::string(8192, '\0'));

@@ -1,0 +1,29 @@
+#include "support/serial_line.h"
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace q7t::test {
+
+SerialLine::SerialLine(bool nonblocking) {
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+    error = std::string("openpty: ") + std::strerror(errno);
+    return;
+  }
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  if (nonblocking) fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  const char* name = ttyname(slave);
+  if (name != nullptr) path = name;
+}
+
+SerialLine::~SerialLine() {
+  if (master >= 0) close(master);
+  if (slave >= 0) close(slave);
+}
+
+}  // namespace q7t::test
