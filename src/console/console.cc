@@ -1,11 +1,13 @@
 // The console layer's routines over one shared console: the cell model is
-// the truth, the renderer brings the terminal in line with it before every
-// wait, and keys flow from the terminal through the decoder into the queue.
+// the truth, the renderer brings the terminal in line with it when the
+// program waits with no key pending (at the pace the terminal shows it), and
+// keys flow from the terminal through the decoder into the queue.
 #include "console/console.h"
 
 #include <cstdlib>
 #include <memory>
 
+#include "console/frame_pacer.h"
 #include "console/key_decoder.h"
 #include "console/key_queue.h"
 #include "console/render.h"
@@ -32,12 +34,12 @@ struct ConsoleState {
   Terminal* terminal = nullptr;
   Screen screen;
   Renderer renderer;
+  FrameSender sender;
   KeyQueue queue;
   KeyDecoder decoder{queue};
   int fg = 7, bg = 0;  // the current pair; applied only from the first SetColor/GetColor
   bool input_ended = false;
   std::int64_t last_byte_ms = 0;
-  std::string out;
 };
 
 NullTerminal null_terminal;
@@ -89,11 +91,18 @@ void ReadKeyboard(ConsoleState& s) {
   }
   int flags = 0;
   if (s.decoder.TakeKittyReply(&flags)) s.terminal->KeyboardProtocolOffered();
-  s.decoder.TakeDeviceAttributes();
+  while (s.decoder.TakeDeviceAttributes()) s.sender.Answered(now);
   if (SignalKey key = s.decoder.TakeSignalKey(); key != SignalKey::kNone) {
     s.terminal->SignalKeyPressed(key);
   }
   if (!alive) NoteInputEnded(s);
+}
+
+// Brings the terminal in line with the model; unless `forced`, only as fast
+// as the terminal shows the frames (FrameSender).
+void Flush(ConsoleState& s, bool forced) {
+  TakeTerminalEvents(s);
+  s.sender.Flush(s.renderer, s.screen.grid(), *s.terminal, forced);
 }
 
 // Blocks until input may have arrived. With the terminal gone and no key left
@@ -103,11 +112,13 @@ void WaitForInput(ConsoleState& s) {
     if (s.queue.Empty()) EndProgram(0);
     return;
   }
-  FlushConsole();
-  int timeout = -1;
+  Flush(s, /*forced=*/false);
+  std::int64_t now = s.terminal->NowMs();
+  int timeout = s.sender.WaitLimitMs(now);
   if (s.decoder.Pending()) {
-    std::int64_t waited = s.terminal->NowMs() - s.last_byte_ms;
-    timeout = static_cast<int>(std::max<std::int64_t>(1, KeyDecoder::kEscWaitMs + 1 - waited));
+    std::int64_t waited = now - s.last_byte_ms;
+    int esc = static_cast<int>(std::max<std::int64_t>(1, KeyDecoder::kEscWaitMs + 1 - waited));
+    timeout = timeout < 0 ? esc : std::min(timeout, esc);
   }
   s.terminal->WaitInput(timeout);
 }
@@ -141,11 +152,7 @@ Renderer& ConsoleRenderer() {
 }
 
 void FlushConsole() {
-  ConsoleState& s = S();
-  TakeTerminalEvents(s);
-  s.out.clear();
-  s.renderer.Render(s.screen.grid(), s.out);
-  if (!s.out.empty()) s.terminal->Write(s.out);
+  Flush(S(), /*forced=*/true);
 }
 
 void SetExitHandler(ExitHandler handler) {
@@ -153,7 +160,18 @@ void SetExitHandler(ExitHandler handler) {
 }
 
 void EndProgram(int status) {
+  ConsoleState& s = S();
   FlushConsole();
+  // An answer still on its way would reach whatever reads the terminal next
+  // (the shell) as typed text: it is read here, for a second at most.
+  std::int64_t now = s.terminal->NowMs();
+  const std::int64_t until = now + s.sender.WaitLimitMs(now);
+  while (s.sender.pacer().asking() && s.sender.pacer().answering() && !s.input_ended &&
+         now < until) {
+    s.terminal->WaitInput(static_cast<int>(until - now));
+    ReadKeyboard(s);
+    now = s.terminal->NowMs();
+  }
   if (exit_handler) exit_handler(status);
   std::exit(status);
 }
@@ -212,7 +230,11 @@ KeyCode PollKey() {
 KeyCode WaitKey() {
   ConsoleState& s = S();
   for (;;) {
-    SleepMs(kWaitKeyPollMs);
+    // Keys already waiting are handled before anything is drawn: the
+    // picture goes out only when no key is pending.
+    ReadKeyboard(s);
+    if (s.queue.Empty()) Flush(s, /*forced=*/false);
+    s.terminal->Sleep(kWaitKeyPollMs);
     KeyCode code = PollKey();
     if (!code.empty()) return code;
     WaitForInput(s);

@@ -84,7 +84,9 @@ bool KeyDecoder::TakeKittyReply(int* flags) {
 }
 
 bool KeyDecoder::TakeDeviceAttributes() {
-  return std::exchange(has_device_attributes_, false);
+  if (device_attributes_ == 0) return false;
+  --device_attributes_;
+  return true;
 }
 
 SignalKey KeyDecoder::TakeSignalKey() {
@@ -211,7 +213,7 @@ void KeyDecoder::FinishCsi(std::uint8_t final_byte) {
       has_kitty_reply_ = true;
       kitty_flags_ = params_[0];
     }
-    if (final_byte == 'c') has_device_attributes_ = true;
+    if (final_byte == 'c' && device_attributes_ < kMaxAnswers) ++device_attributes_;
     return;
   }
   if (prefix_ != 0 || intermediate_ != 0) return;  // other replies and reports

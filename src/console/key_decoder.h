@@ -40,9 +40,8 @@ class KeyDecoder {
   // The answer to the keyboard protocol query `CSI ? u` (`CSI ? <flags> u`):
   // true once per answer received, with the flags the terminal reported.
   bool TakeKittyReply(int* flags);
-  // True once per primary device attributes answer (`CSI ? ... c`). The
-  // platform sends `CSI ? u` and then `CSI c`; attributes that arrive with no
-  // keyboard protocol answer before them mean the protocol is not offered.
+  // True once per primary device attributes answer (`CSI ? ... c`): the
+  // console follows frames with the request to learn when they are shown.
   bool TakeDeviceAttributes();
   // The first signal key (Ctrl alone with C, Z or \\, pressed or repeated)
   // that came as a kitty key sequence since the last call, once.
@@ -60,6 +59,7 @@ class KeyDecoder {
   enum class State : std::uint8_t { kGround, kEsc, kEscEsc, kCsi, kLinuxFn, kSs3, kMouse, kUtf8 };
   static constexpr int kMaxParams = 8;
   static constexpr int kMaxSequence = 64;  // longer CSI/SS3 sequences are no key
+  static constexpr int kMaxAnswers = 64;   // device attributes answers kept
 
   void Step(std::uint8_t byte);
   void Ground(std::uint8_t byte, bool alt);
@@ -113,7 +113,7 @@ class KeyDecoder {
 
   bool has_kitty_reply_ = false;
   int kitty_flags_ = 0;
-  bool has_device_attributes_ = false;
+  int device_attributes_ = 0;  // answers not yet taken
   SignalKey signal_key_ = SignalKey::kNone;
   KeyQueue& queue_;
 };

@@ -44,8 +44,8 @@ volatile std::sig_atomic_t g_in_suspend = 0;
 // the main thread, so the handlers only write() them.
 char g_restore_bytes[64];
 volatile std::sig_atomic_t g_restore_len = 0;
-constexpr std::string_view kKittyQuery = "\x1b[?u\x1b[c";  // flags query, then device attributes
-constexpr std::string_view kKittyPush = "\x1b[>1u";        // disambiguate escape codes
+constexpr std::string_view kKittyQuery = "\x1b[?u";  // the keyboard protocol's flags
+constexpr std::string_view kKittyPush = "\x1b[>1u";  // disambiguate escape codes
 constexpr std::string_view kKittyPop = "\x1b[<u";
 
 void PrepareRestoreBytes(bool kitty) {
@@ -229,8 +229,8 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::
     return nullptr;
   }
   // Asks whether the terminal speaks the kitty keyboard protocol; the answer
-  // comes back as input (KeyboardProtocolOffered), device attributes from
-  // every terminal close the question.
+  // comes back as input (KeyboardProtocolOffered). The console's first frame
+  // follows, with a device attributes request that every terminal answers.
   term->Write(kKittyQuery);
   return term;
 }

@@ -1,0 +1,249 @@
+// Frames paced by the terminal's answers: a clock the test moves, answers as
+// the test scripts them (at once, late, lost, never, or when a slow line has
+// carried the bytes before them), and the bytes read through libvterm, which
+// must end showing the model's last picture exactly.
+#include "console/frame_pacer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "console/console.h"
+#include "console/screen.h"
+#include "support/fake_terminal.h"
+#include "support/vterm_screen.h"
+
+namespace q7t {
+namespace {
+
+constexpr std::string_view kRequest = kAttributesRequest;
+
+int Requests(const std::string& out) {
+  int n = 0;
+  for (auto at = out.find(kRequest); at != std::string::npos; at = out.find(kRequest, at + 1)) ++n;
+  return n;
+}
+
+class Paced : public ::testing::Test {
+ protected:
+  // A viewer-like page of a fixed document from line `top` on: a frame row
+  // with the position in it, text rows of varied length, the cursor parked.
+  void Show(int top) {
+    for (int r = 1; r <= grid_.rows; ++r) {
+      for (int c = 1; c <= grid_.cols; ++c) grid_.At(r, c) = Cell{' ', 0x07};
+    }
+    char field[16];
+    std::snprintf(field, sizeof field, "L:%04d", top);
+    for (int c = 1; c <= grid_.cols; ++c) {
+      grid_.At(25, c) =
+          Cell{static_cast<std::uint8_t>(c >= 60 && c < 66 ? field[c - 60] : ' '), 0x17};
+    }
+    for (int r = 1; r < 25; ++r) {
+      int line = top + r;
+      for (int c = 1; c <= 10 + (line * 37) % 60; ++c) {
+        grid_.At(r, c).ch = static_cast<std::uint8_t>('a' + (line * 7 + c) % 26);
+      }
+    }
+    grid_.cursor_row = 24;
+    grid_.cursor_col = 79;
+  }
+  // One flush at the clock's time; the bytes written.
+  std::string Flush() {
+    sender_.Flush(renderer_, grid_, term_, /*forced=*/false);
+    std::string out = term_.TakeOutput();
+    screen_.Feed(out);
+    return out;
+  }
+  void At(std::int64_t ms) { term_.Sleep(static_cast<int>(ms - term_.NowMs())); }
+  void Answer() { sender_.Answered(term_.NowMs()); }
+
+  // "" when the emulator shows the grid: characters, colours (the
+  // foreground where a character stands), the cursor.
+  std::string Mismatch() const {
+    for (int r = 1; r <= grid_.rows; ++r) {
+      for (int c = 1; c <= grid_.cols; ++c) {
+        const Cell& cell = grid_.At(r, c);
+        bool same = screen_.CellChar(r, c) == cell.ch && screen_.CellBg(r, c) == cell.attr >> 4 &&
+                    (cell.ch == ' ' || screen_.CellFg(r, c) == (cell.attr & 15));
+        if (!same) return "row " + std::to_string(r) + " col " + std::to_string(c);
+      }
+    }
+    return test::CursorMismatch(screen_, grid_.cursor_visible, grid_.cursor_row, grid_.cursor_col);
+  }
+
+  test::FakeTerminal term_;
+  Renderer renderer_;
+  FrameSender sender_;
+  test::VtermScreen screen_;
+  Grid grid_;
+};
+
+TEST_F(Paced, TerminalThatNeverAnswersGetsEveryFrame) {
+  Show(0);
+  EXPECT_EQ(Requests(Flush()), 1);  // the first frame asks once
+  for (int top = 1; top <= 5; ++top) {
+    At(top * 5);
+    Show(top);
+    std::string out = Flush();
+    EXPECT_FALSE(out.empty()) << top;
+    EXPECT_EQ(Requests(out), 0) << top;
+  }
+  EXPECT_EQ(Mismatch(), "");
+}
+
+TEST_F(Paced, KeysFasterThanTheTerminalGiveTheNewestPictureOnly) {
+  Show(1);
+  Flush();
+  At(5);
+  Answer();  // a fast line
+  // A key now and then costs no request.
+  At(500);
+  Show(2);
+  EXPECT_EQ(Requests(Flush()), 0);
+  // Keys in quick succession: a request first, then nothing until it is
+  // answered, however late.
+  At(520);
+  Show(3);
+  EXPECT_EQ(Flush(), kRequest);
+  for (int top = 4; top <= 12; ++top) {
+    At(520 + top * 30);
+    Show(top);
+    EXPECT_EQ(Flush(), "") << top;
+    EXPECT_GT(sender_.WaitLimitMs(term_.NowMs()), 0);
+  }
+  // That late answer reads as a slow line: the newest picture may go in
+  // pieces, but none of the pictures in between is ever shown.
+  Answer();
+  for (int i = 0; i < 20; ++i) {
+    At(term_.NowMs() + 10);
+    std::string out = Flush();
+    std::string field = screen_.RowText(25).substr(59, 6);
+    EXPECT_TRUE(field == "L:0002" || field == "L:0012") << field;
+    if (Requests(out) > 0) Answer();
+  }
+  EXPECT_EQ(Mismatch(), "");
+  EXPECT_EQ(Flush(), "");  // nothing changed: nothing written, nothing asked
+}
+
+TEST_F(Paced, LostAnswersTimeOutAndThreeInARowEndThePacing) {
+  Show(0);
+  Flush();
+  Answer();
+  std::int64_t t = 0;
+  for (int lost = 1; lost <= FramePacer::kLostLimit; ++lost) {
+    t += 2000;
+    At(t);
+    Show(lost * 2);
+    Flush();  // after a long pause: whole, no request
+    At(t + 10);
+    Show(lost * 2 + 1);
+    EXPECT_EQ(Flush(), kRequest) << lost;
+    At(t + 10 + FramePacer::kAnswerTimeoutMs - 1);
+    EXPECT_EQ(Flush(), "") << lost;
+    At(t + 10 + FramePacer::kAnswerTimeoutMs);
+    EXPECT_EQ(Requests(Flush()), 0) << lost;  // drawing goes on
+    EXPECT_EQ(Mismatch(), "") << lost;
+  }
+  // No longer paced: a quick frame goes out as it comes, without a request.
+  At(t + 2000);
+  Show(20);
+  Flush();
+  At(t + 2010);
+  Show(21);
+  std::string out = Flush();
+  EXPECT_GT(out.size(), kRequest.size());
+  EXPECT_EQ(Requests(out), 0);
+}
+
+// A line that carries 960 bytes a second: each request is answered when the
+// line has sent it. Once the first frame is shown (which measures the line),
+// the picture changes by a page every 200 ms for two seconds: what goes out
+// is pieces of about a quarter second of line time, and the screen ends
+// exactly on the last page.
+TEST_F(Paced, SlowLineGetsPiecesAndEndsOnTheLastPicture) {
+  constexpr int kRate = 960;
+  std::int64_t line_free = 0;
+  std::deque<std::int64_t> answers;
+  int pieces = 0;
+  std::size_t largest = 0;
+  auto flush = [&] {
+    std::string out = Flush();
+    if (out.empty()) return;
+    line_free =
+        std::max(line_free, term_.NowMs()) + static_cast<std::int64_t>(out.size()) * 1000 / kRate;
+    for (int i = Requests(out); i > 0; --i) answers.push_back(line_free);
+    if (Requests(out) > 0 && out.size() > kRequest.size()) {
+      ++pieces;
+      largest = std::max(largest, out.size());
+    }
+  };
+  Show(0);
+  flush();  // the first frame, whole, with its request
+  pieces = 0;
+  largest = 0;
+  for (std::int64_t t = 10; t < 12000; t += 10) {
+    At(t);
+    while (!answers.empty() && answers.front() <= t) {
+      answers.pop_front();
+      Answer();
+    }
+    if (t >= 2000 && t <= 4000 && t % 200 == 0) Show(static_cast<int>(t / 200) * 23);
+    flush();
+  }
+  EXPECT_TRUE(answers.empty());
+  EXPECT_GT(pieces, 4);
+  // A piece is about kPieceMs of line time (and at least one row).
+  EXPECT_LT(largest, std::size_t{FramePacer::kPieceMs * kRate / 1000 + 120});
+  EXPECT_EQ(Mismatch(), "");
+}
+
+// The console: keys that arrive together are all handled before the picture
+// is drawn, in one write when the program next waits.
+TEST(ConsoleDrawing, KeysAlreadyWaitingAreAppliedBeforeDrawing) {
+  test::FakeTerminal term;
+  InstallConsole(&term);
+  SetScreenSize(80, 25);
+  FlushConsole();
+  const int writes = term.writes();
+  term.Type("abc");
+  std::string typed;
+  EXPECT_THROW(
+      for (;;) {
+        typed += WaitKey();
+        PrintText(typed.substr(typed.size() - 1));
+      },
+      test::FakeTerminal::NoMoreInput);
+  EXPECT_EQ(typed, "abc");
+  EXPECT_EQ(term.writes(), writes + 1);
+  EXPECT_NE(term.output().find("abc"), std::string::npos);
+}
+
+struct Ended {};
+
+// The program ends while a request is out: its answer is read before the
+// terminal goes back to the shell, which would take it for typed text.
+TEST(ConsoleDrawing, EndReadsTheAnswerStillOnItsWay) {
+  test::FakeTerminal term;
+  InstallConsole(&term);
+  SetScreenSize(80, 25);
+  SetExitHandler([](int) { throw Ended{}; });
+  FlushConsole();             // the first frame and its request
+  term.Type("\x1b[?62;22c");  // answered: the terminal is paced
+  term.Type("a");
+  term.Pause(0);
+  term.Type("b");
+  term.Pause(0);
+  term.Type("q");  // comes while the request after "b" is out
+  term.Type("\x1b[?62;22c");
+  term.Type("z");
+  for (KeyCode key = WaitKey(); key != "q"; key = WaitKey()) PrintText(key);
+  EXPECT_THROW(EndProgram(0), Ended);
+  SetExitHandler(nullptr);
+  EXPECT_EQ(PollKey(), "z");
+}
+
+}  // namespace
+}  // namespace q7t
