@@ -68,7 +68,7 @@ struct Run {
     }
     int flags = 0;
     if (decoder.TakeKittyReply(&flags)) out.push_back("kitty reply " + std::to_string(flags));
-    if (decoder.TakeDeviceAttributes()) out.push_back("device attributes");
+    while (decoder.TakeDeviceAttributes()) out.push_back("device attributes");
   }
 
   // An Idle; `only_if_effective` leaves out the ones that should change
