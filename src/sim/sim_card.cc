@@ -19,12 +19,4 @@ std::unique_ptr<SimCard> StartSimCard(const std::string& device, bool instrument
   return sim;
 }
 
-std::unique_ptr<SimCard> StartSimCard(int argc, char** argv, std::string* error) {
-  if (argc > 2) {
-    if (error) *error = "usage: q7tlog-sim [DEVICE]";
-    return nullptr;
-  }
-  return StartSimCard(argc > 1 ? argv[1] : "", true, error);
-}
-
 }  // namespace q7t

@@ -39,9 +39,5 @@ class SimCard : public PortBus {
 // nullptr and one line for stderr in `*error` when the device cannot be opened.
 std::unique_ptr<SimCard> StartSimCard(const std::string& device, bool instrument,
                                       std::string* error);
-// No argument: the built-in instrument; one argument: the serial device it
-// names. nullptr and one line for stderr in `*error` when the device cannot
-// be opened or the arguments are wrong.
-std::unique_ptr<SimCard> StartSimCard(int argc, char** argv, std::string* error);
 
 }  // namespace q7t

@@ -17,11 +17,8 @@
 namespace q7t {
 namespace {
 
-// StartSimCard on one device argument.
-std::unique_ptr<SimCard> StartOn(std::string device, std::string* error) {
-  char prog[] = "q7tlog-sim";
-  char* argv[] = {prog, device.data(), nullptr};
-  return StartSimCard(2, argv, error);
+std::unique_ptr<SimCard> StartOn(const std::string& device, std::string* error) {
+  return StartSimCard(device, true, error);
 }
 
 // Waits for a condition the card's background thread brings about.
@@ -42,10 +39,8 @@ class PtyDevice : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(::openpty(&master_, &slave_, name_, nullptr, nullptr), 0);
-    char prog[] = "q7tlog-sim";
-    char* argv[] = {prog, name_, nullptr};
     std::string error;
-    sim_ = StartSimCard(2, argv, &error);
+    sim_ = StartSimCard(name_, true, &error);
     ASSERT_TRUE(sim_) << error;
   }
   void TearDown() override {
