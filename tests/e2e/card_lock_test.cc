@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "e2e/menu_screen.h"
+#include "e2e/porttrap.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
@@ -39,20 +40,6 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-// porttrap built into the build tree and able to trace here.
-std::string Porttrap() {
-#ifdef Q7T_PORTTRAP
-  const std::string path = Q7T_PORTTRAP;
-#else
-  const std::string path = BinPath("porttrap");
-#endif
-  if (path.empty()) return "";
-  if (access(path.c_str(), X_OK) != 0) return "";
-  const std::string probe = path + " -- /bin/true >/dev/null 2>&1";
-  const int status = std::system(probe.c_str());
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? path : "";
 }
 
 // The trace as one text ("idx 3A; wr 10; ..."), each read-out's run of
@@ -97,13 +84,21 @@ std::string Compact(const std::string& trace_text) {
   return ::testing::AssertionSuccess();
 }
 
-TEST(CardLock, ToolAndTwoCapturesNeverInterleaveOnOneCard) {
-  const std::string porttrap = Porttrap();
-  if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
-  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
+// The real-card build copied beside its trace, and porttrap's card for it.
+class OneCard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string why = PorttrapUnavailable(); !why.empty()) GTEST_SKIP() << why;
+    if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
+    tool = CopyProgram("q7tlog", dir);
+  }
   ScopedTempDir dir;
-  const std::string tool = CopyProgram("q7tlog", dir);
+  std::string tool;
+  const std::string porttrap = kPorttrap;
   const std::string trace_path = dir.File("card.trace");
+};
+
+TEST_F(OneCard, ToolAndTwoCapturesNeverInterleave) {
   // Two captures polling every 20 ms for a few seconds, then the tool.
   auto capture = [&](const char* name) {
     return tool + " capture --baud 1000000 --seconds 6 " + dir.File(name) + " 2>/dev/null & ";
@@ -132,13 +127,7 @@ TEST(CardLock, ToolAndTwoCapturesNeverInterleaveOnOneCard) {
 
 // The tool killed in the middle of a save's read-out, its hold bit set: the
 // capture started next finds the card released before its first read.
-TEST(CardLock, KilledHolderLeavesTheCardReleasedForTheNextProcess) {
-  const std::string porttrap = Porttrap();
-  if (porttrap.empty()) GTEST_SKIP() << "porttrap is not built or cannot trace here";
-  if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
-  ScopedTempDir dir;
-  const std::string tool = CopyProgram("q7tlog", dir);
-  const std::string trace_path = dir.File("card.trace");
+TEST_F(OneCard, KilledHolderLeavesTheCardReleasedForTheNextProcess) {
   const std::string pid_file = dir.File("tool.pid");
   // The tool in the background (its keys from the terminal through fd 3),
   // then, once it is gone, a one-poll capture on the same card.

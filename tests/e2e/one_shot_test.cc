@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "e2e/porttrap.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
 namespace {
-
-constexpr int kPorttrapFailed = 125;  // porttrap's status when it cannot trace
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,16 +60,14 @@ std::string PassTrace(const std::string& mode) {
 class UnderPorttrap : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::string(Q7T_PORTTRAP).empty()) GTEST_SKIP() << "porttrap.c was not found";
-    const Result r = RunProgram({Q7T_PORTTRAP, "--", "/bin/true"}, dir_);
-    if (r.status == kPorttrapFailed) GTEST_SKIP() << "ptrace is not allowed here: " << r.err;
+    if (const std::string why = PorttrapUnavailable(); !why.empty()) GTEST_SKIP() << why;
   }
   // q7tlog with `args` under porttrap (write counter 123 with its flag, mode
   // 0x1F); the trace in `trace_`.
   Result Run(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {Q7T_PORTTRAP, "--trace",        dir_.File("trace"), "--count",
-                                    "123",        "--flag",         "--mode",           "1F",
-                                    "--",         BinPath("q7tlog")};
+    std::vector<std::string> all = {kPorttrap, "--trace",        dir_.File("trace"), "--count",
+                                    "123",     "--flag",         "--mode",           "1F",
+                                    "--",      BinPath("q7tlog")};
     all.insert(all.end(), args.begin(), args.end());
     Result r = RunProgram(all, dir_);
     trace_ = ReadAll(dir_.File("trace"));
