@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -92,6 +94,7 @@ class OneCard : public ::testing::Test {
     if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
     tool = CopyProgram("q7tlog", dir);
   }
+  OneRealCardAtATime alone_;
   ScopedTempDir dir;
   std::string tool;
   const std::string porttrap = kPorttrap;

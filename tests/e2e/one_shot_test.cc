@@ -74,6 +74,7 @@ class UnderPorttrap : public ::testing::Test {
     return r;
   }
 
+  OneRealCardAtATime alone_;
   ScopedTempDir dir_;
   std::string trace_;
 };

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "e2e/menu_screen.h"
+#include "e2e/porttrap.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
@@ -55,6 +56,7 @@ std::map<std::string, std::uint64_t> Caps(pid_t pid) {
 }
 
 TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
+  OneRealCardAtATime alone;
   if (std::string why = Unavailable(); !why.empty()) GTEST_SKIP() << why;
   const auto own = Caps(getpid());
   for (bool root : {false, true}) {
@@ -99,6 +101,7 @@ TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
 }
 
 TEST(PortPrivilege, RefusalExplainedOnStderrAtTheEnd) {
+  OneRealCardAtATime alone;
   for (bool by_signal : {false, true}) {
     SCOPED_TRACE(by_signal ? "SIGTERM" : "Q");
     ScopedTempDir dir;
