@@ -27,7 +27,7 @@ void BM_CaptureOneSecondAt115200(benchmark::State& state) {
   q7t::VirtualCard card;
   q7t::SetPortBus(&card);
   card.Receive(std::string(3 * q7t::kLogBufferSize, 'x'));
-  q7t::CaptureEngine engine;
+  q7t::CaptureEngine engine(q7t::os::MonotonicMs, q7t::PlannedLineRate(115200));
   engine.Start();
   const int interval = q7t::PollIntervalMs(q7t::BaudDivisor(115200));
   const int polls = (1000 + interval - 1) / interval;
@@ -38,7 +38,7 @@ void BM_CaptureOneSecondAt115200(benchmark::State& state) {
       card.Receive(chunk);
       bytes.clear();
       engine.Poll(bytes);
-      if (!file->Write(bytes, &err)) state.SkipWithError(err.c_str());
+      if (file->Write(bytes, &err) != bytes.size()) state.SkipWithError(err.c_str());
     }
   }
   state.counters["polls"] = polls;

@@ -1,28 +1,17 @@
-// The capture command's arguments and its loop: wait, poll, write, sync.
+// The capture command's options and their checks.
 #include "app/capture_command.h"
 
-#include <errno.h>
-
-#include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <limits>
-#include <memory>
 #include <string_view>
 
-#include "card/capture.h"
-#include "card/card.h"
-#include "card/card_lock.h"
-#include "console/text_ops.h"
-#include "platform/capture_output.h"
-#include "platform/card_lock_file.h"
-#include "platform/clock.h"
+#include "app/commands.h"
+#include "platform/files.h"
 
 namespace q7t {
 
 namespace {
 
-constexpr std::int64_t kSyncEveryMs = 500;  // data reaches the disk within a second
 constexpr std::int64_t kMaxSeconds = std::int64_t{1} << 40;  // in milliseconds, far from overflow
 
 template <typename T>
@@ -44,142 +33,83 @@ bool ParseSize(std::string_view text, std::uint64_t* size) {
     }
   }
   std::uint64_t n = 0;
-  if (!ParseNumber(text, &n) || n == 0 || n > std::numeric_limits<std::uint64_t>::max() / unit) {
+  if (!ParseNumber(text, &n) || n > std::numeric_limits<std::uint64_t>::max() / unit) {
     return false;
   }
   *size = n * unit;
   return true;
 }
 
+std::string Quoted(std::string_view value) {
+  return "'" + std::string(value) + "'";
+}
+
+// The folder a file name is in, as written ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+// A file the capture writes: a name (not a folder), in an existing folder.
+std::string CheckFileName(const std::string& what, const std::string& path) {
+  if (path.empty() || path.back() == '/' || os::KindOf(path) == os::PathKind::kDirectory) {
+    return what + " " + Quoted(path) + " is not a file name";
+  }
+  if (os::KindOf(FolderOf(path)) != os::PathKind::kDirectory) {
+    return what + " " + Quoted(path) + " is in no existing folder";
+  }
+  return {};
+}
+
 }  // namespace
 
-bool ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o) {
+std::string ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o) {
+  const std::string bad = Quoted(value) + " is not a valid value for " + std::string(name);
   if (name == "--seconds") {
-    return ParseNumber(value, &o->seconds) && o->seconds >= 0 && o->seconds <= kMaxSeconds;
+    return ParseNumber(value, &o->seconds) && o->seconds >= 0 && o->seconds <= kMaxSeconds ? ""
+                                                                                           : bad;
   }
-  if (name == "--rotate") return ParseSize(value, &o->rotate);
-  if (name == "--keep") return ParseNumber(value, &o->keep) && o->keep >= 1;
-  if (name == "--baud") return ParseNumber(value, &o->baud) && o->baud > 0;
+  if (name == "--rotate") {
+    if (!ParseSize(value, &o->rotate)) return bad;
+    return o->rotate >= kMinRotate ? "" : "--rotate " + Quoted(value) + " is below 4K";
+  }
+  if (name == "--keep") {
+    o->keep_given = true;
+    return ParseNumber(value, &o->keep) && o->keep >= 1 && o->keep <= kMaxKeep
+               ? ""
+               : "--keep " + Quoted(value) + " is not a number from 1 to 1000";
+  }
+  if (name == "--hold") {
+    if (!ParseSize(value, &o->hold)) return bad;
+    return o->hold <= kMaxHold ? "" : "--hold " + Quoted(value) + " is above 1G";
+  }
+  if (name == "--baud") {
+    std::int32_t divisor = 0;
+    return CheckBaudText(value, &o->baud, &divisor);
+  }
+  if (name == "--metrics") {
+    o->metrics = std::string(value);
+    return CheckFileName("metrics file", o->metrics);
+  }
   if (name == "--lock") {
     o->lock_file = std::string(value);
-    return !value.empty();
+    return value.empty() ? bad : "";
   }
-  return false;
+  return bad;
 }
 
-namespace {
-
-std::string TimeText(const os::LocalTime& t) {
-  return FmtFixedDec(t.year, 4) + "-" + FmtFixedDec(t.month, 2) + "-" + FmtFixedDec(t.day, 2) +
-         " " + FmtFixedDec(t.hour, 2) + ":" + FmtFixedDec(t.minute, 2) + ":" +
-         FmtFixedDec(t.second, 2);
-}
-
-void Say(const std::string& line) {
-  std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, line.c_str());
-  std::fflush(stderr);
-}
-
-struct CaptureStats {
-  std::string since;
-  std::uint64_t captured = 0, gaps = 0, lost = 0;
-};
-
-std::string StatusLine(const CaptureOptions& o, const CaptureStats& s) {
-  return "capture to " + o.file + " since " + s.since + ": " + std::to_string(s.captured) +
-         " bytes captured, " + std::to_string(s.gaps) + " gaps, " + std::to_string(s.lost) +
-         " bytes lost";
-}
-
-// Lost bytes are counted and said at once, with the time they were found.
-void NoteGaps(const PollPlan& plan, CaptureStats& s) {
-  const std::string now = TimeText(os::NowLocal());
-  if (plan.reset) {
-    ++s.gaps;
-    Say(now +
-        ": the card's write counter was reset; bytes between the last poll and the reset "
-        "are lost");
+std::string CheckCaptureOptions(const CaptureOptions& o) {
+  if (o.keep_given && o.rotate == 0) return "--keep goes with --rotate";
+  if (o.file == "-") {
+    return o.rotate > 0 ? "--rotate needs a FILE: standard output is never rotated" : "";
   }
-  if (plan.lost > 0) {
-    ++s.gaps;
-    s.lost += plan.lost;
-    Say(now + ": " + std::to_string(plan.lost) +
-        " bytes lost: the card's ring overflowed between two polls");
+  if (std::string problem = CheckFileName("file", o.file); !problem.empty()) {
+    return problem;
   }
-}
-
-}  // namespace
-
-int RunCapture(const CaptureOptions& options) {
-  std::string err;
-  std::unique_ptr<os::CardLockFile> lock;
-  if (!options.lock_file.empty()) {
-    lock = os::CardLockFile::Open(options.lock_file, &err);
-    if (!lock) {
-      Say("cannot open the card's lock: " + err);
-      return 1;
-    }
-    SetCardLockStore(lock.get());
+  if (os::KindOf(o.file) == os::PathKind::kOther) {
+    return "file " + Quoted(o.file) + " is not a regular file";
   }
-  auto file = os::CaptureFile::Open(options.file, options.rotate, options.keep, &err);
-  if (!file) {
-    Say(err);
-    SetCardLockStore(nullptr);
-    return 1;
-  }
-  os::InstallCaptureSignals();
-
-  CaptureEngine engine;
-  if (!engine.Start()) {
-    Say(CardRefusalText());
-    SetCardLockStore(nullptr);
-    return 1;
-  }
-  CaptureStats stats;
-  stats.since = TimeText(os::NowLocal());
-  int interval = PollIntervalMs(BaudDivisor(options.baud) & 0xFFFF);
-  Say("capture to " + options.file + " started, a poll every " + std::to_string(interval) + " ms");
-
-  const std::int64_t start = os::MonotonicMs();
-  const std::int64_t end = options.seconds >= 0 ? start + options.seconds * 1000
-                                                : std::numeric_limits<std::int64_t>::max();
-  std::int64_t last_poll = start, last_sync = start;
-  std::string bytes;
-  bool write_failing = false;  // said once until a write works again
-  for (;;) {
-    const std::int64_t due = std::min(last_poll + interval, end);
-    const os::CaptureWake wake =
-        os::WaitForSignal(static_cast<int>(std::max<std::int64_t>(due - os::MonotonicMs(), 0)));
-    if (wake.status) Say(StatusLine(options, stats));
-    const std::int64_t now = os::MonotonicMs();
-    // A stop drains the card once more, so every byte until then is kept.
-    const bool last = wake.stop || now >= end;
-    if (!last && now < due) continue;
-
-    bytes.clear();
-    const PollPlan plan = engine.Poll(bytes);
-    interval = AdaptIntervalMs(interval, plan.arrived, now - last_poll);
-    last_poll = now;
-    NoteGaps(plan, stats);
-    if (!file->Write(bytes, &err)) {
-      ++stats.gaps;
-      stats.lost += bytes.size();
-      if (!write_failing) Say(err + ": captured bytes are being lost");
-      write_failing = true;
-    } else {
-      stats.captured += bytes.size();
-      write_failing = false;
-    }
-    if (last || now - last_sync >= kSyncEveryMs) {
-      if (!file->Sync(&err)) Say(err);
-      last_sync = now;
-    }
-    if (last) break;
-  }
-  file.reset();
-  Say(StatusLine(options, stats) + ", stopped");
-  SetCardLockStore(nullptr);
-  return 0;
+  return {};
 }
 
 }  // namespace q7t

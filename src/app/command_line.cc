@@ -33,6 +33,8 @@ constexpr option kOptions[] = {
     {"keep", required_argument, nullptr, kCaptureOption},
     {"baud", required_argument, nullptr, kCaptureOption},
     {"lock", required_argument, nullptr, kCaptureOption},
+    {"hold", required_argument, nullptr, kCaptureOption},
+    {"metrics", required_argument, nullptr, kCaptureOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -160,6 +162,10 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
   }
   error = cmd.check(inv.args);
   if (!error.empty()) return Bad(inv, error);
+  if (sim && cmd.runs_on && inv.device.empty()) {
+    return Bad(inv, std::string(cmd.name) +
+                        " needs a DEVICE: without one the virtual card receives nothing");
+  }
   return inv;
 }
 
@@ -200,15 +206,18 @@ std::string HelpText(Program program) {
       "      --seconds=N      capture: stop after N seconds (default: until stopped)\n"
       "      --rotate=SIZE    capture: start FILE.1, FILE.2, ... when FILE reaches SIZE\n"
       "                       (bytes, or with K, M or G)\n"
-      "      --keep=N         capture: rotated files kept (default 5)\n"
+      "      --keep=N         capture: rotated files kept, 1 to 1000 (default 5)\n"
       "      --baud=RATE      capture: the line's rate, for the poll interval (default 115200)\n"
+      "      --hold=SIZE      capture: bytes held in memory while FILE takes none\n"
+      "                       (default 64M)\n"
+      "      --metrics=FILE   capture: the totals as Prometheus text, once a second\n"
       "      --lock=FILE      capture: the card's lock file (default " +
       std::string(sim ? "none: the virtual card is this program's own" : os::kCardLockPath) +
       ")\n"
       "  -h, --help           print this help and exit\n"
       "  -V, --version        print the version and exit\n"
       "\nExit status: 0 done; 1 port access refused or a file not written;\n"
-      "2 bad command line (nothing touched).\n";
+      "2 bad command line (nothing touched); 3 a capture that lost bytes.\n";
   return text;
 }
 

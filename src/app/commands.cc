@@ -23,26 +23,31 @@ std::string Quoted(const std::string& value) {
   return "'" + value + "'";
 }
 
-// A rate: a plain decimal number (digits, an optional fraction) whose
-// divisor fits the card's register.
-std::string CheckBaud(CommandArgs& args) {
-  const std::string& text = args.words[0];
-  double rate = 0;
+}  // namespace
+
+std::string CheckBaudText(std::string_view text_view, double* rate, std::int32_t* divisor) {
+  const std::string text(text_view);
   const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, rate, std::chars_format::fixed);
-  if (text.empty() || ec != std::errc() || ptr != end || !(rate > 0) || text[0] == '-') {
+  auto [ptr, ec] = std::from_chars(text.data(), end, *rate, std::chars_format::fixed);
+  if (text.empty() || ec != std::errc() || ptr != end || !(*rate > 0) || text[0] == '-') {
     return "baud rate " + Quoted(text) + " is not a positive number";
   }
-  const std::int32_t divisor = BaudDivisor(rate);
-  if (divisor < 1) {
+  *divisor = BaudDivisor(*rate);
+  if (*divisor < 1) {
     return "baud rate " + Quoted(text) + " is too high (the highest is 250000000 bit/s)";
   }
-  if (divisor > kMaxDivisor) {
-    return "baud rate " + Quoted(text) + " is too low: its divisor " + std::to_string(divisor) +
+  if (*divisor > kMaxDivisor) {
+    return "baud rate " + Quoted(text) + " is too low: its divisor " + std::to_string(*divisor) +
            " does not fit the card's 16-bit register (the lowest rate is about 1907.4 bit/s)";
   }
-  args.divisor = divisor;
   return {};
+}
+
+namespace {
+
+std::string CheckBaud(CommandArgs& args) {
+  double rate = 0;
+  return CheckBaudText(args.words[0], &rate, &args.divisor);
 }
 
 // One or two hexadecimal digits.
@@ -147,14 +152,12 @@ int RunSave(const CommandRun& run) {
 std::string CheckCapture(CommandArgs& args) {
   CaptureOptions& o = args.capture;
   o.file = args.words[0];
-  if (o.file.empty() || o.file.back() == '/' || os::IsDirectory(o.file)) {
-    return "capture file " + Quoted(o.file) + " is not a file name";
-  }
   for (const auto& [name, value] : args.capture_options) {
-    if (!ParseCaptureOption(name, value, &o)) {
-      return "capture: " + Quoted(value) + " is not a valid value for " + name;
+    if (std::string problem = ParseCaptureOption(name, value, &o); !problem.empty()) {
+      return "capture: " + problem;
     }
   }
+  if (std::string problem = CheckCaptureOptions(o); !problem.empty()) return "capture: " + problem;
   return {};
 }
 

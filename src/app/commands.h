@@ -17,6 +17,12 @@ namespace q7t {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // port access refused, file not written
 inline constexpr int kExitUsage = 2;   // bad command line; nothing was touched
+inline constexpr int kExitLost = 3;    // a capture ended having lost bytes on the way
+
+// A baud rate as typed: a plain decimal number whose divisor fits the
+// card's register. The empty text with `*rate` and `*divisor` set, or one
+// line naming what is wrong.
+std::string CheckBaudText(std::string_view text, double* rate, std::int32_t* divisor);
 
 struct CommandRun {
   const Invocation& inv;

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/capture_command.h"
 #include "app/command_line.h"
+#include "app/commands.h"
 #include "app/tool.h"
+#include "card/card.h"
 #include "sim/sim_card.h"
 
 int main(int argc, char** argv) {
@@ -22,8 +25,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   // A serial device that went away meanwhile is reported at the end, after
-  // the screens.
+  // the screens; a capture tells it as it happens.
   static q7t::SerialDeviceSource* device = card->device();
   q7t::SetEndNote([] { return device != nullptr ? device->Report() : std::string(); });
+  if (inv.command && inv.command->runs_on) {
+    q7t::SetCaptureNews([] { return device != nullptr ? device->TakeNews() : std::string(); });
+    // This card is the capture's own: its line runs at the rate the capture
+    // plans for, as an operator sets the real one.
+    q7t::SetPortBus(card.get());
+    q7t::CardSetDivisor(q7t::BaudDivisor(inv.args.capture.baud));
+    q7t::SetPortBus(nullptr);
+  }
   return q7t::RunTool(*card, inv);
 }

@@ -9,6 +9,8 @@ struct LocalTime {
 };
 
 LocalTime NowLocal();
+// The local time at `epoch_ms` (milliseconds since 1970).
+LocalTime LocalTimeAt(long long epoch_ms);
 // Tests fix the clock; nullptr puts the real one back.
 void SetClockForTest(LocalTime (*clock)());
 

@@ -5,15 +5,24 @@
 namespace q7t::os {
 
 namespace {
+
 LocalTime (*test_clock)() = nullptr;
+
+LocalTime LocalAt(std::time_t when) {
+  std::tm tm{};
+  ::localtime_r(&when, &tm);
+  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
+
+}  // namespace
 
 LocalTime NowLocal() {
   if (test_clock) return test_clock();
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  ::localtime_r(&now, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  return LocalAt(std::time(nullptr));
+}
+
+LocalTime LocalTimeAt(long long epoch_ms) {
+  return LocalAt(static_cast<std::time_t>(epoch_ms / 1000));
 }
 
 void SetClockForTest(LocalTime (*clock)()) {

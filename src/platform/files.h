@@ -15,6 +15,9 @@ std::string ProgramDir();
 bool ChangeDir(const std::string& dir);
 // True when `path` is a folder (a link to one counts).
 bool IsDirectory(const std::string& path);
+// What `path` names, following links.
+enum class PathKind { kMissing, kRegular, kDirectory, kOther };
+PathKind KindOf(const std::string& path);
 // `path` made absolute, links resolved; empty when it does not exist.
 std::string AbsolutePath(const std::string& path);
 
@@ -34,6 +37,8 @@ bool ReplaceFile(const std::string& dir, const std::string& name, std::string_vi
 // Returns the call in force before.
 using SyncCall = int (*)(int fd);
 SyncCall SetSyncCall(SyncCall call);
+// Flushes `fd` to disk through the call in force: 0, or -1 with errno.
+int SyncFile(int fd);
 
 // The entry of `dir` that is a regular file (a link to one counts) and whose
 // name equals `name` without regard to letter case; an exact match wins.

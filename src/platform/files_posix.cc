@@ -55,6 +55,10 @@ SyncCall SetSyncCall(SyncCall call) {
   return before;
 }
 
+int SyncFile(int fd) {
+  return g_sync(fd);
+}
+
 std::string ProgramDir() {
   char buf[4096];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -72,6 +76,13 @@ bool ChangeDir(const std::string& dir) {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+PathKind KindOf(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (S_ISREG(st.st_mode)) return PathKind::kRegular;
+  return S_ISDIR(st.st_mode) ? PathKind::kDirectory : PathKind::kOther;
 }
 
 std::string AbsolutePath(const std::string& path) {

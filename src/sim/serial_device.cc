@@ -124,27 +124,42 @@ SerialDeviceSource::~SerialDeviceSource() {
 
 void SerialDeviceSource::Note(bool back) {
   std::lock_guard<std::mutex> lock(events_mutex_);
-  if (events_.size() < kMaxEvents) {
-    events_.push_back({back, std::time(nullptr)});
-  } else {
-    ++events_dropped_;
+  for (auto [list, dropped] : {std::pair{&events_, &events_dropped_}, {&news_, &news_dropped_}}) {
+    if (list->size() < kMaxEvents) {
+      list->push_back({back, std::time(nullptr)});
+    } else {
+      ++*dropped;
+    }
   }
 }
 
-std::string SerialDeviceSource::Report() const {
-  std::lock_guard<std::mutex> lock(events_mutex_);
+// "DEVICE lost at HH:MM:SS" lines, each after `prefix`.
+std::string SerialDeviceSource::Lines(const std::vector<Event>& events, std::size_t dropped,
+                                      const std::string& prefix) const {
   std::string text;
-  for (const Event& event : events_) {
+  for (const Event& event : events) {
     std::tm local{};
     ::localtime_r(&event.when, &local);
     char clock[16];
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
-    text += "q7tlog-sim: " + path_ + (event.back ? " back at " : " lost at ") + clock + "\n";
+    text += prefix + path_ + (event.back ? " back at " : " lost at ") + clock + "\n";
   }
-  if (events_dropped_ > 0) {
-    text += "q7tlog-sim: " + path_ + " lost or back " + std::to_string(events_dropped_) +
-            " more times\n";
+  if (dropped > 0) {
+    text += prefix + path_ + " lost or back " + std::to_string(dropped) + " more times\n";
   }
+  return text;
+}
+
+std::string SerialDeviceSource::Report() const {
+  std::lock_guard<std::mutex> lock(events_mutex_);
+  return Lines(events_, events_dropped_, "q7tlog-sim: ");
+}
+
+std::string SerialDeviceSource::TakeNews() {
+  std::lock_guard<std::mutex> lock(events_mutex_);
+  std::string text = Lines(news_, news_dropped_, "");
+  news_.clear();
+  news_dropped_ = 0;
   return text;
 }
 

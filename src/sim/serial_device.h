@@ -36,6 +36,9 @@ class SerialDeviceSource {
   // One line per time the device went away and came back, with the local
   // time of day ("" when it never went away), for stderr at the end.
   std::string Report() const;
+  // The same lines, without the program's name, for the times not taken
+  // yet: a capture tells them as they happen.
+  std::string TakeNews();
 
   // How often a device that went away is looked for.
   static constexpr int kRetryMs = 200;
@@ -47,6 +50,9 @@ class SerialDeviceSource {
   bool Reopen();
   void Configure(int divisor);
   void Note(bool back);
+  struct Event;
+  std::string Lines(const std::vector<Event>& events, std::size_t dropped,
+                    const std::string& prefix) const;
 
   const std::string path_;
   VirtualCard& card_;
@@ -62,6 +68,8 @@ class SerialDeviceSource {
   };
   std::vector<Event> events_;
   std::size_t events_dropped_ = 0;
+  std::vector<Event> news_;  // not taken yet
+  std::size_t news_dropped_ = 0;
   std::thread thread_;
 };
 

@@ -65,7 +65,7 @@ TEST_F(CardLockTest, GuardsNestAndTakeTheLockOnce) {
 
 TEST_F(CardLockTest, CapturePollHoldsNotedAndNeverResetsTheCounter) {
   bus_.SetRegister(kRegMode, 0x02);
-  CaptureEngine engine;
+  CaptureEngine engine([] { return std::int64_t{0}; }, 11520);
   engine.Start();
   bus_.SetRegister(kRegCounterLow, 3);
   std::string out;

@@ -31,8 +31,8 @@ TEST(CaptureFile, AppendsAndRotatesAtTheSizeKeepingTheNewest) {
   {
     auto file = CaptureFile::Open(path, 10, 2, &err);
     ASSERT_TRUE(file) << err;
-    ASSERT_TRUE(file->Write("abc", &err)) << err;  // the file is never truncated
-    ASSERT_TRUE(file->Write("0123456789ABCDEFGHIJxyz", &err)) << err;
+    ASSERT_EQ(file->Write("abc", &err), 3u) << err;  // the file is never truncated
+    ASSERT_EQ(file->Write("0123456789ABCDEFGHIJxyz", &err), 23u) << err;
   }
   EXPECT_EQ(Read(path + ".2"), "0123456789");  // "earlierabc" went with the third rotation
   EXPECT_EQ(Read(path + ".1"), "ABCDEFGHIJ");
@@ -40,7 +40,7 @@ TEST(CaptureFile, AppendsAndRotatesAtTheSizeKeepingTheNewest) {
   EXPECT_FALSE(std::ifstream(path + ".3"));
   {
     auto file = CaptureFile::Open(path, 0, 1, &err);
-    ASSERT_TRUE(file && file->Write("!", &err) && file->Sync(&err)) << err;
+    ASSERT_TRUE(file && file->Write("!", &err) == 1 && file->Sync(&err)) << err;
   }
   EXPECT_EQ(Read(path), "xyz!");
 }

@@ -20,6 +20,12 @@ std::string Bytes(std::size_t n, std::size_t seed) {
   return s;
 }
 
+std::int64_t g_now_ms = 0;  // the engine's clock
+std::int64_t Clock() {
+  return g_now_ms;
+}
+constexpr std::uint64_t kRate = 11520;  // bytes a second at 115200 bit/s
+
 TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
   constexpr struct {
     const char* name;
@@ -27,6 +33,10 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
     bool reset;  // Z between the start and the poll
     int arrived;
     int lost;
+    int ms = 0;           // from the start to the poll
+    bool resume = false;  // a new capture reads on from the first one's counter word
+    int have = 0;         // of what arrived, the first bytes already in the file
+    bool at_least = false;
   } kCases[] = {
       {"fresh card", 0, false, 100, 0},
       {"nothing new", 500, false, 0, 0},
@@ -38,26 +48,48 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
       {"a long delay", 100, false, 20000, 20000 - 8192},
       {"counter reset, flag cleared", 9000, true, 50, 0},
       {"counter reset, flag never set", 700, true, 50, 0},
+      {"counter reset after the count wrapped", 32768 + 100, true, 200, 0},
+      {"a stall long enough to wrap the count", 0, false, 32768 + 100, 32768, 3000, false, 0, true},
+      {"a stall too short to wrap it", 0, false, 8200, 8, 800},
+      {"a restart reads on where the last capture stopped", 500, false, 3000, 0, 0, true},
+      {"a restart after a kill: the first bytes are in the file", 500, false, 3000, 0, 0, true,
+       1000},
+      {"a restart after a long stop", 9000, false, 9000, 808, 1000, true},
+      {"a restart on a card that was reset", 9000, true, 40, 0, 0, true, 1000},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     VirtualCard card;
     SetPortBus(&card);
     card.Receive(Bytes(static_cast<std::size_t>(c.before), 1));
-    CaptureEngine engine;
+    g_now_ms = 0;
+    CaptureEngine engine(Clock, kRate);
     engine.Start();
     if (c.reset) card.Out(0x351, kRegCommand), card.Out(0x350, kCmdResetCounter);
     const std::string line = Bytes(static_cast<std::size_t>(c.arrived), 2);
-    card.Receive(line);
+    g_now_ms = c.ms;
+    // A restart: half the bytes come while no capture runs, the rest after
+    // the new one started.
+    const std::size_t half = c.resume ? line.size() / 2 : 0;
+    card.Receive(line.substr(0, half));
+    CaptureEngine again(Clock, kRate);
+    if (c.resume) {
+      again.Start();
+      again.ResumeFrom(engine.last_word(), c.ms, kRate);
+    }
+    card.Receive(line.substr(half));
     std::string out;
-    const PollPlan plan = engine.Poll(out);
-    EXPECT_EQ(plan.arrived, static_cast<std::uint32_t>(c.arrived));
-    EXPECT_EQ(plan.lost, static_cast<std::uint32_t>(c.lost));
+    const PollPlan plan = (c.resume ? again : engine).Poll(out, static_cast<std::uint64_t>(c.have));
+    const int wrapped = c.at_least ? kCountModulus : 0;  // more than the count shows
+    EXPECT_EQ(plan.arrived, static_cast<std::uint32_t>(c.arrived - wrapped));
+    EXPECT_EQ(plan.lost, static_cast<std::uint32_t>(c.lost - wrapped));
     EXPECT_EQ(plan.reset, c.reset);
-    EXPECT_TRUE(out == line.substr(static_cast<std::size_t>(c.lost))) << out.size() << " bytes";
+    EXPECT_EQ(plan.at_least, c.at_least);
+    const std::size_t from = static_cast<std::size_t>(c.lost + (c.reset ? 0 : c.have));
+    EXPECT_TRUE(out == line.substr(from)) << out.size() << " bytes";
     // The next poll finds nothing new, and the mode register is as it was.
     out.clear();
-    EXPECT_EQ(engine.Poll(out).arrived, 0u);
+    EXPECT_EQ((c.resume ? again : engine).Poll(out).arrived, 0u);
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(card.Snapshot().mode, 0);
     SetPortBus(nullptr);
@@ -66,7 +98,7 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
 
 TEST(CapturePoll, RefusedPortsMeanNoCard) {
   SetPortBus(nullptr);  // every read gives -8
-  CaptureEngine engine;
+  CaptureEngine engine(Clock, kRate);
   EXPECT_FALSE(engine.Start());
   VirtualCard card;
   SetPortBus(&card);
