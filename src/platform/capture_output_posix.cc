@@ -45,6 +45,11 @@ std::size_t WriteSome(int fd, std::string_view bytes) {
   return done;
 }
 
+bool ReaderGone(int fd) {
+  pollfd pfd{fd, POLLOUT, 0};
+  return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 // A regular file opened (or created) for appending; never waits on a FIFO
 // or opens a device. -1 with errno otherwise (EINVAL: not a regular file).
 int OpenRegular(const std::string& path) {
@@ -153,6 +158,11 @@ bool CaptureFile::Adopt(int fd, std::string* err) {
 }
 
 std::size_t CaptureFile::Write(std::string_view bytes, std::string* err) {
+  // A pipe whose reader has gone is seen at once, not only at the next byte.
+  if (is_stdout() && !broken_ && ReaderGone(fd_)) {
+    broken_ = true;
+    if (err) *err = Failed("standard output", EPIPE);
+  }
   std::size_t done = 0;
   while (done < bytes.size() && !broken_) {
     if (fd_ < 0 && !Rotate(err)) break;

@@ -151,6 +151,13 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
       {{"status", "-L"}, "option '-L' needs a value"},
       {{"--log-dir=/nonexistent", "status"}, "log folder '/nonexistent' is not an existing folder"},
       {{"--device=/dev/null"}, "unknown option '--device'"},
+      {{"capture", "f", "--keep", "3"}, "capture: --keep goes with --rotate"},
+      {{"capture", "f", "--rotate", "4095"}, "--rotate '4095' is below 4K"},
+      {{"capture", "f", "--rotate", "4K", "--keep", "1001"}, "'1001' is not a number from 1 to"},
+      {{"capture", "f", "--baud", "1200"}, "baud rate '1200' is too low"},
+      {{"capture", "f", "--hold", "1025M"}, "--hold '1025M' is above 1G"},
+      {{"capture", "/dev/null"}, "file '/dev/null' is not a regular file"},
+      {{"capture", "-", "--rotate", "1M"}, "--rotate needs a FILE"},
   };
   for (const Case& c : kCases) {
     const Outcome got = Run(c.args);
@@ -185,9 +192,11 @@ TEST_F(CommandLine, VirtualCardTellsDevicesFromCommands) {
       {{"--device", "status"}, Invocation::What::kMenu, "status"},
       {{"-d", "/dev/pts/3", "save", "-"}, Invocation::What::kCommand, "/dev/pts/3"},
       {{"/dev/ttyUSB0", "status"}, Invocation::What::kCommand, "/dev/ttyUSB0"},
-      {{"/dev/pts/3", "capture", dir_.File("c"), "--seconds", "0"},
+      {{"/dev/pts/3", "capture", dir_.File("c"), "--seconds", "0", "--rotate", "4K", "--keep",
+        "1000", "--hold", "1G"},
        Invocation::What::kCommand,
        "/dev/pts/3"},
+      {{"capture", dir_.File("c")}, Invocation::What::kBadUsage, ""},
       {{"-d", "a", "b", "status"}, Invocation::What::kBadUsage, "a"},
       {{"status", "--seconds=5"}, Invocation::What::kBadUsage, ""},
       {{"capture", "f", "--keep", "0"}, Invocation::What::kBadUsage, ""},
