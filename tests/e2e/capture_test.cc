@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "e2e/menu_screen.h"
+#include "e2e/porttrap.h"
 #include "support/pty_harness.h"
 #include "support/serial_line.h"
 
@@ -290,6 +291,45 @@ TEST(Capture, KilledCaptureLeavesTheFileWholeAndTheNextReportsTheGap) {
   EXPECT_NE(again.raw_output().find("a gap of unknown size"), std::string::npos)
       << again.raw_output();
   EXPECT_TRUE(HasHoles(got, stream, {kAnySize}));
+}
+
+// On a card whose counter went on while no capture ran (the real-card
+// build, its card answered by porttrap), a new capture reads on from the
+// last one's record: what the ring still holds is written first, less what
+// the file already has; what it lost is said.
+TEST(Capture, RestartOnTheRealCardReadsOnFromTheRecord) {
+  if (const std::string why = PorttrapUnavailable(); !why.empty()) GTEST_SKIP() << why;
+  ScopedTempDir dir;
+  const std::string file = dir.File("line.bin"), ring_file = dir.File("ring");
+  const std::string ring = MakeStream(8192, 0xB0Fu);
+  std::ofstream(ring_file, std::ios::binary) << ring;
+  // One poll at a card whose counter stands at `count`; what it said.
+  const auto capture = [&](int count, std::vector<std::string> flag, int status) {
+    std::vector<std::string> args = {"--buffer", ring_file, "--count", std::to_string(count)};
+    args.insert(args.end(), flag.begin(), flag.end());
+    // A slow line planned: the count cannot have wrapped between the runs.
+    const std::vector<std::string> run = {
+        "--", BinPath("q7tlog"), "capture", file,     "--seconds",
+        "0",  "--baud",          "2000",    "--lock", dir.File("lock")};
+    args.insert(args.end(), run.begin(), run.end());
+    PtyProgram program(ProgramOptions(kPorttrap, args));
+    EXPECT_EQ(ExitStatus(program), status) << program.raw_output();
+    return program.raw_output();
+  };
+  capture(1000, {}, 0);
+  ASSERT_EQ(ReadWhole(file), "");
+  // A capture killed after a write and before its record.
+  std::ofstream(file, std::ios::binary | std::ios::app) << ring.substr(1000, 200);
+  std::string said = capture(5000, {}, 0);
+  EXPECT_NE(said.find("3800 bytes that arrived while no capture ran"), std::string::npos) << said;
+  EXPECT_TRUE(ReadWhole(file) == ring.substr(1000, 4000));
+  // 10000 more: the ring keeps the last 8192, from the write position on.
+  said = capture(15000, {"--flag"}, 3);
+  EXPECT_NE(said.find("1808 bytes lost while no capture ran"), std::string::npos) << said;
+  const std::size_t oldest = 15000 % 8192;
+  EXPECT_TRUE(ReadWhole(file) ==
+              ring.substr(1000, 4000) + ring.substr(oldest) + ring.substr(0, oldest))
+      << ReadWhole(file).size() << " bytes; " << said;
 }
 
 // What logrotate does: the file moved away, then SIGHUP. The capture goes

@@ -50,12 +50,14 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
       {"counter reset, flag never set", 700, true, 50, 0},
       {"counter reset after the count wrapped", 32768 + 100, true, 200, 0},
       {"a stall long enough to wrap the count", 0, false, 32768 + 100, 32768, 3000, false, 0, true},
-      {"a stall too short to wrap it", 0, false, 8200, 8, 800},
+      {"a stall too short to wrap it", 0, false, 8200, 8, 3000},
       {"a restart reads on where the last capture stopped", 500, false, 3000, 0, 0, true},
       {"a restart after a kill: the first bytes are in the file", 500, false, 3000, 0, 0, true,
        1000},
       {"a restart after a long stop", 9000, false, 9000, 808, 1000, true},
-      {"a restart on a card that was reset", 9000, true, 40, 0, 0, true, 1000},
+      {"a restart after a stop long enough to wrap the count", 500, false, 32768 + 100, 32768, 5000,
+       true, 0, true},
+      {"a restart on a card that was reset", 9000, true, 40, 0, 3000, true, 1000},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
