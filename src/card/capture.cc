@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "card/card.h"
 #include "card/card_lock.h"
@@ -92,6 +93,7 @@ void CaptureEngine::ResumeFrom(int word, std::int64_t ms_ago, std::uint64_t line
   last_word_ = word & 0xFFFF;
   last_ms_ = clock_ms_() - ms_ago;
   line_rate_ = std::max(line_rate_, line_rate);
+  resumed_ = true;
 }
 
 PollPlan CaptureEngine::Poll(std::string& out, std::uint64_t have) {
@@ -110,7 +112,10 @@ PollPlan CaptureEngine::Poll(std::string& out, std::uint64_t have) {
   }
   CardReleaseHold(mode_value);
   last_word_ = word;
-  line_rate_ = AdaptLineRate(line_rate_, plan.arrived, elapsed_ms_);
+  // The time since a record spans a stop and a start: no rate is learnt from it.
+  if (!std::exchange(resumed_, false)) {
+    line_rate_ = AdaptLineRate(line_rate_, plan.arrived, elapsed_ms_);
+  }
   return plan;
 }
 

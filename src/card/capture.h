@@ -96,6 +96,7 @@ class CaptureEngine {
   std::int64_t elapsed_ms_ = 0;
   int mode_value_ = 0;
   bool refused_ = false;
+  bool resumed_ = false;  // the next poll is the first after ResumeFrom
 };
 
 }  // namespace q7t

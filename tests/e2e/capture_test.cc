@@ -326,6 +326,7 @@ TEST(Capture, RestartOnTheRealCardReadsOnFromTheRecord) {
   // 10000 more: the ring keeps the last 8192, from the write position on.
   said = capture(15000, {"--flag"}, 3);
   EXPECT_NE(said.find("1808 bytes lost while no capture ran"), std::string::npos) << said;
+  EXPECT_EQ(Numbers(said, R"((\d+) bytes lost, stopped)"), std::vector<std::size_t>{1808});
   const std::size_t oldest = 15000 % 8192;
   EXPECT_TRUE(ReadWhole(file) ==
               ring.substr(1000, 4000) + ring.substr(oldest) + ring.substr(0, oldest))
@@ -478,7 +479,9 @@ TEST(Capture, ServiceManagerJournalAndMetricsHearIt) {
 // `capture -` writes to standard output; a reader that goes away ends the
 // capture with a message and status 1.
 TEST(Capture, ClosedPipeEndsTheCaptureWithStatusOne) {
-  const std::string stream = MakeStream(kBytesPerSecond, 0x919u);
+  // As much as the reader takes, then nothing: the capture sees it gone
+  // without a byte more to write.
+  const std::string stream = MakeStream(1000, 0x919u);
   FedLine line;
   PtyProgram capture(ProgramOptions(
       "/bin/bash",
@@ -507,6 +510,9 @@ TEST(Capture, DeviceLostAndBackIsToldAsItHappens) {
   line = std::make_unique<SerialLine>();
   ASSERT_EQ(symlink(line->path.c_str(), device.c_str()), 0);
   EXPECT_TRUE(WaitForOutput(capture, device + " back at ")) << capture.raw_output();
+  capture.Pump(500);
+  const std::string said = capture.raw_output();
+  EXPECT_EQ(said.find(" lost at "), said.rfind(" lost at ")) << "told once: " << said;
   EXPECT_FALSE(capture.exited());
 }
 
