@@ -116,6 +116,7 @@ class CaptureRun {
   int Finish();
   void Lost(std::uint64_t bytes) { totals_.lost += bytes; }
   std::string StatusLine() const;
+  std::string HoleAt() const;
   std::string Metrics() const;
 
   const CaptureOptions& o_;
@@ -212,7 +213,8 @@ void CaptureRun::Resume() {
         std::string(plan.at_least ? "at least " : "") + Bytes(lost) + " lost " + span +
             (held_lost > 0 ? ", " + Bytes(held_lost) + " of them held in memory by that capture"
                            : "") +
-            (plan.at_least ? ": at the line's rate its 15-bit count may have wrapped" : ""));
+            (plan.at_least ? ": at the line's rate its 15-bit count may have wrapped" : "") +
+            HoleAt());
   }
   Deliver(bytes_);
 }
@@ -232,7 +234,8 @@ void CaptureRun::NoteGaps(const PollPlan& plan) {
             " lost: the card's ring overflowed between two polls" +
             (plan.at_least ? " (" + std::to_string(engine_.elapsed_ms() / 1000) +
                                  " s apart: at the line's rate its 15-bit count may have wrapped)"
-                           : ""));
+                           : "") +
+            HoleAt());
   }
 }
 
@@ -269,7 +272,7 @@ void CaptureRun::Hold(std::string_view bytes) {
     ++totals_.gaps;
     Say(Priority::kError, "the hold of " + SizeText(o_.hold) +
                               " is full: captured bytes are being lost until " + o_.file +
-                              " can be written");
+                              " can be written" + HoleAt());
   }
   outage_.lost += over;
   Lost(over);
@@ -335,6 +338,14 @@ void CaptureRun::Sync() {
   if (!ok && !sync_failing_) Say(Priority::kError, err);
   sync_failing_ = !ok;
   if (state_) state_->Sync();
+}
+
+// Where the bytes being lost now would have gone: after what the file has
+// and what is held for it.
+std::string CaptureRun::HoleAt() const {
+  if (file_->is_stdout()) return "";
+  return "; the hole is at byte " + std::to_string(file_->position().size + HeldSize()) + " of " +
+         o_.file;
 }
 
 std::string CaptureRun::StatusLine() const {

@@ -262,7 +262,11 @@ TEST(Capture, OverrunRingIsReportedWithTheExactLoss) {
   const std::string said = capture.raw_output();
   const std::vector<std::size_t> holes = Numbers(said, R"((\d+) bytes lost: )");
   ASSERT_EQ(holes.size(), 1u) << said;
-  EXPECT_TRUE(HasHoles(ReadWhole(dir.File("line.bin")), stream, holes));
+  const std::string got = ReadWhole(dir.File("line.bin"));
+  EXPECT_TRUE(HasHoles(got, stream, holes));
+  EXPECT_EQ(Numbers(said, R"(the hole is at byte (\d+) of )"),
+            std::vector<std::size_t>{static_cast<std::size_t>(
+                std::mismatch(got.begin(), got.end(), stream.begin()).first - got.begin())});
   EXPECT_EQ(Numbers(said, R"((\d+) bytes lost, stopped)"), holes) << said;
   std::cout << "[ CAPTURE  ] " << stream.size() << " bytes sent; the capture said:\n" << said;
 }
