@@ -399,6 +399,48 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
   }
 }
 
+// A capture killed while its file takes nothing leaves what it held in its
+// record, and the next one reports those bytes lost; one stopped while the
+// file still takes nothing reports what it could not write, in its totals.
+TEST(Capture, HeldBytesOfAKilledOrStoppedCaptureAreReportedLost) {
+  const std::string stream = MakeStream(kBytesPerSecond * 4, 0x4E1u);
+  FedLine line;
+  ScopedTempDir dir;
+  const std::string file = dir.File("line.bin");
+  const auto fill = [&](PtyProgram& capture) {  // the file takes no more from now on
+    const rlimit full{ReadWhole(file).size(), RLIM_INFINITY};
+    return prlimit(capture.pid(), RLIMIT_FSIZE, &full, nullptr) == 0 &&
+           WaitForOutput(capture, ": holding the captured bytes in memory");
+  };
+  PtyProgram first(Capture(line, file));
+  ASSERT_TRUE(Started(first, line));
+  line.Feed(stream);
+  std::this_thread::sleep_for(milliseconds(1000));
+  ASSERT_TRUE(fill(first));
+  std::this_thread::sleep_for(milliseconds(500));
+  const std::size_t mark = first.raw_output().size();
+  kill(first.pid(), SIGUSR1);
+  ASSERT_TRUE(WaitForOutput(first, " held in memory", mark));
+  const auto held = Numbers(first.raw_output().substr(mark), R"((\d+) bytes held in memory)");
+  kill(first.pid(), SIGKILL);
+  ASSERT_TRUE(first.WaitForExit(5000, nullptr));
+
+  PtyProgram again(Capture(line, file));
+  ASSERT_TRUE(Started(again, line));
+  const auto were_held = Numbers(again.raw_output(), R"((\d+) bytes of them held in memory)");
+  ASSERT_EQ(were_held.size(), 1u) << again.raw_output();
+  EXPECT_GE(were_held[0], held.at(0));
+  ASSERT_TRUE(fill(again));
+  kill(again.pid(), SIGTERM);
+  EXPECT_EQ(ExitStatus(again), 3);
+  const std::string said = again.raw_output();
+  const auto unwritten = Numbers(said, R"((\d+) bytes held in memory could not be written)");
+  ASSERT_EQ(unwritten.size(), 1u) << said;
+  EXPECT_EQ(Numbers(said, R"((\d+) bytes lost, stopped)"),
+            std::vector<std::size_t>{
+                Numbers(said, R"((\d+) bytes lost while no capture ran)").at(0) + unwritten[0]});
+}
+
 // FILE and its rotated names have one writer: a second capture is refused
 // before it touches anything.
 TEST(Capture, SecondWriterIsRefused) {

@@ -98,6 +98,25 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
   }
 }
 
+// Planned for 9600 bit/s, a capture that has seen the line bring 10000
+// bytes a second judges a later stall at that rate: 3.5 s can wrap the count.
+TEST(CapturePoll, StallsAreJudgedAtTheFastestRateSeen) {
+  VirtualCard card;
+  SetPortBus(&card);
+  g_now_ms = 0;
+  CaptureEngine engine(Clock, PlannedLineRate(9600));
+  engine.Start();
+  card.Receive(Bytes(5000, 3));
+  g_now_ms = 500;
+  std::string out;
+  EXPECT_FALSE(engine.Poll(out).at_least);
+  EXPECT_EQ(engine.line_rate(), 10000u);
+  card.Receive(Bytes(kCountModulus + 100, 4));
+  g_now_ms += 3500;
+  EXPECT_TRUE(engine.Poll(out).at_least);
+  SetPortBus(nullptr);
+}
+
 TEST(CapturePoll, RefusedPortsMeanNoCard) {
   SetPortBus(nullptr);  // every read gives -8
   CaptureEngine engine(Clock, kRate);
