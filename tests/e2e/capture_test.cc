@@ -380,7 +380,7 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
     const rlim_t size = ReadWhole(file).size() + 1000;
     const rlimit full{size, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
     ASSERT_EQ(prlimit(capture.pid(), RLIMIT_FSIZE, &full, nullptr), 0) << strerror(errno);
-    EXPECT_TRUE(WaitForOutput(capture, ": holding the captured bytes in memory"));
+    ASSERT_TRUE(WaitForOutput(capture, ": holding the captured bytes in memory"));
     std::this_thread::sleep_for(milliseconds(2000));
     ASSERT_EQ(prlimit(capture.pid(), RLIMIT_FSIZE, &unlimited, nullptr), 0);
     EXPECT_TRUE(WaitForOutput(capture, " written again: the outage from "));
@@ -537,6 +537,19 @@ TEST(Capture, ClosedPipeEndsTheCaptureWithStatusOne) {
   line.Feed(stream);
   EXPECT_TRUE(WaitForOutput(capture, "status 1")) << capture.raw_output();
   EXPECT_NE(capture.raw_output().find("standard output: Broken pipe"), std::string::npos);
+}
+
+// Standard error read by a pipe whose reader has gone: the capture's lines
+// are lost, the capture is not.
+TEST(Capture, StderrReaderGoneLeavesTheCaptureRunning) {
+  FedLine line;
+  ScopedTempDir dir;
+  const std::string capture_line = BinPath("q7tlog-sim") + " " + line.path() + " capture " +
+                                   dir.File("line.bin") + " --seconds 1 2>&1 >&3 3>&-";
+  PtyProgram capture(ProgramOptions(
+      "/bin/bash",
+      {"-c", "exec 3>&1; { " + capture_line + "; echo status $? >&3; } | head -c 1 >/dev/null"}));
+  EXPECT_TRUE(WaitForOutput(capture, "status 0")) << capture.raw_output();
 }
 
 // A device that goes away and comes back while a capture runs is told on
