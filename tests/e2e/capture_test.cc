@@ -351,7 +351,7 @@ TEST(Capture, SighupAfterAMoveStartsANewFileAndLosesNothing) {
   ASSERT_EQ(rename(file.c_str(), (file + ".old").c_str()), 0);
   std::this_thread::sleep_for(milliseconds(300));  // still written into the moved file
   kill(capture.pid(), SIGHUP);
-  EXPECT_TRUE(WaitForOutput(capture, " reopened"));
+  ASSERT_TRUE(WaitForOutput(capture, " reopened"));
   EXPECT_EQ(FeedAndStop(capture, line, stream), 0) << capture.raw_output();
   const std::string old = ReadWhole(file + ".old"), now = ReadWhole(file);
   EXPECT_FALSE(old.empty() || now.empty()) << old.size() << " + " << now.size();
