@@ -133,6 +133,7 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
     std::vector<std::string> args;
     std::string message;  // in the one line on stderr
   };
+  // A capture accepted by mistake would end at once (--seconds=0).
   const Case kCases[] = {
       {{"baud", "1200"}, "baud rate '1200' is too low: its divisor 104167"},
       {{"baud", "9600baud"}, "'9600baud' is not a positive number"},
@@ -151,13 +152,14 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
       {{"status", "-L"}, "option '-L' needs a value"},
       {{"--log-dir=/nonexistent", "status"}, "log folder '/nonexistent' is not an existing folder"},
       {{"--device=/dev/null"}, "unknown option '--device'"},
-      {{"capture", "f", "--keep", "3"}, "capture: --keep goes with --rotate"},
-      {{"capture", "f", "--rotate", "4095"}, "--rotate '4095' is below 4K"},
-      {{"capture", "f", "--rotate", "4K", "--keep", "1001"}, "'1001' is not a number from 1 to"},
-      {{"capture", "f", "--baud", "1200"}, "baud rate '1200' is too low"},
-      {{"capture", "f", "--hold", "1025M"}, "--hold '1025M' is above 1G"},
-      {{"capture", "/dev/null"}, "file '/dev/null' is not a regular file"},
-      {{"capture", "-", "--rotate", "1M"}, "--rotate needs a FILE"},
+      {{"--seconds=0", "capture", "f", "--keep", "3"}, "capture: --keep goes with --rotate"},
+      {{"--seconds=0", "capture", "f", "--rotate", "4095"}, "--rotate '4095' is below 4K"},
+      {{"--seconds=0", "capture", "f", "--rotate", "4K", "--keep", "1001"},
+       "'1001' is not a number from 1 to"},
+      {{"--seconds=0", "capture", "f", "--baud", "1200"}, "baud rate '1200' is too low"},
+      {{"--seconds=0", "capture", "f", "--hold", "1025M"}, "--hold '1025M' is above 1G"},
+      {{"--seconds=0", "capture", "/dev/null"}, "file '/dev/null' is not a regular file"},
+      {{"--seconds=0", "capture", "-", "--rotate", "1M"}, "--rotate needs a FILE"},
   };
   for (const Case& c : kCases) {
     const Outcome got = Run(c.args);
