@@ -198,7 +198,7 @@ TEST_F(CommandLine, VirtualCardTellsDevicesFromCommands) {
         "1000", "--hold", "1G"},
        Invocation::What::kCommand,
        "/dev/pts/3"},
-      {{"capture", dir_.File("c")}, Invocation::What::kBadUsage, ""},
+      {{"--seconds=0", "capture", dir_.File("c")}, Invocation::What::kBadUsage, ""},
       {{"-d", "a", "b", "status"}, Invocation::What::kBadUsage, "a"},
       {{"status", "--seconds=5"}, Invocation::What::kBadUsage, ""},
       {{"capture", "f", "--keep", "0"}, Invocation::What::kBadUsage, ""},
