@@ -109,6 +109,7 @@ class FedLine {
           std::min(stream.size(), static_cast<std::size_t>(us) * kBytesPerSecond / 1000000);
       while (!stop_ && sent < due) {
         const ssize_t n = write(line_.master, stream.data() + sent, due - sent);
+        if (n < 0 && errno == EAGAIN) break;  // nobody reads: the next tick tries again
         if (n < 0 && errno != EINTR) return;
         if (n > 0) sent += static_cast<std::size_t>(n);
       }
@@ -116,7 +117,7 @@ class FedLine {
     }
   }
 
-  SerialLine line_;
+  SerialLine line_{true};  // a program that died never blocks the feeder
   std::atomic<bool> stop_{false};
   std::atomic<std::size_t> sent_{0};
   std::thread thread_;
