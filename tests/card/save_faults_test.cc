@@ -3,8 +3,8 @@
 // nowhere or to a folder, a FIFO, a log the file system will not let anyone
 // replace, a file size limit, a disk that cannot flush. Each save either
 // writes a regular file in the log's place or says why and leaves what was
-// there alone, and the card steps always run in full. (A missing folder and
-// a link to a file are in save_log_test.cc.)
+// there alone, and the card steps always run in full. (A missing folder is
+// in save_log_test.cc.)
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -123,6 +123,13 @@ TEST(SaveFaults, LogPlaceTakenOrGuarded) {
          // Written through, the link would have made this file.
          EXPECT_TRUE(Entries(s.elsewhere.path()).empty());
        }},
+      {"a link to a file elsewhere",
+       [](Scene& s) {
+         return test::WriteWhole(s.elsewhere.File("precious"), "keep me") &&
+                ::symlink(s.elsewhere.File("precious").c_str(), s.log().c_str()) == 0;
+       },
+       0,
+       [](const Scene& s) { EXPECT_EQ(test::ReadWhole(s.elsewhere.File("precious")), "keep me"); }},
       {"a link to a folder",
        [](Scene& s) { return ::symlink(s.elsewhere.path().c_str(), s.log().c_str()) == 0; }, 0,
        [](const Scene& s) { EXPECT_TRUE(Entries(s.elsewhere.path()).empty()); }},

@@ -3,8 +3,6 @@
 #include "card/save_log.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -81,18 +79,6 @@ TEST_F(SaveLogTest, WorkingDirectoryBecomesTheSaveFolderAgain) {
   EXPECT_EQ(std::filesystem::equivalent(after, dir_.path()), true);
 }
 
-TEST_F(SaveLogTest, SecondSaveReplacesTheFirst) {
-  Save(0);
-  bus_.SetRegister(0x38, 0x00);
-  bus_.SetRegister(0x39, 0x80);
-  bus_.SetLogBytes(std::vector<int>(kLogBufferSize, 'x'));
-  Save(0);
-  const std::string file = ReadWhole(LogPath());
-  ASSERT_EQ(file.size(), 8243u);
-  EXPECT_EQ(file.substr(35, 14), " RdCnt=1/00000");
-  EXPECT_EQ(file.substr(51), std::string(kLogBufferSize, 'x'));
-}
-
 TEST_F(SaveLogTest, ReadsKeepOnlyTheLowByte) {
   bus_.SetLogBytes({0x141, -8, 0x7F});
   Save(0);
@@ -106,19 +92,6 @@ TEST_F(SaveLogTest, RefusedPortsSaveTheRefusalValues) {
   ASSERT_EQ(file.size(), 8243u);
   EXPECT_EQ(file.substr(35, 14), " RdCnt=1/30712");
   EXPECT_EQ(file.substr(51), std::string(kLogBufferSize, '\xF8'));
-}
-
-TEST_F(SaveLogTest, PlantedLinkIsReplacedNotWrittenThrough) {
-  test::ScopedTempDir elsewhere;
-  const std::string target = elsewhere.File("precious");
-  test::WriteWhole(target, "keep me");
-  ASSERT_EQ(::symlink(target.c_str(), LogPath().c_str()), 0);
-  EXPECT_TRUE(Save(0).ok);
-  EXPECT_EQ(ReadWhole(target), "keep me");
-  struct stat st;
-  ASSERT_EQ(::lstat(LogPath().c_str(), &st), 0);
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_size, 8243);
 }
 
 TEST_F(SaveLogTest, MissingFolderIsReportedAndTheCardStepsStillRun) {

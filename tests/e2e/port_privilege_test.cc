@@ -112,10 +112,16 @@ TEST(PortPrivilege, RefusalExplainedOnStderrAtTheEnd) {
     options.cwd = dir.path();
     options.drop_privileges = true;
     PtyProgram program(options);
-    ASSERT_TRUE(program.WaitFor(MenuWith("???", "FFFFFFF8", "1/30712"))) << program.ScreenDump();
+    const auto refused = MenuWith("???", "FFFFFFF8", "1/30712");
+    ASSERT_TRUE(program.WaitFor(refused)) << program.ScreenDump();
     if (by_signal) {
       kill(program.pid(), SIGTERM);
     } else {
+      // Commands still run (and are refused again) without ending the program.
+      ASSERT_TRUE(program.Send("rzm"));
+      ASSERT_TRUE(program.WaitForText(kMenuCursorRow, kModePrompt)) << program.ScreenDump();
+      ASSERT_TRUE(program.Send("3\r"));
+      ASSERT_TRUE(program.WaitFor(refused)) << program.ScreenDump();
       ASSERT_TRUE(program.Send("q"));
     }
     int status = -1;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -68,6 +69,8 @@ TEST_F(PtyDevice, EveryByteArrivesAsSent) {
   ASSERT_TRUE(WaitFor([&] { return WriteCount(*sim_) >= static_cast<int>(bytes.size()); }));
   EXPECT_EQ(WriteCount(*sim_), static_cast<int>(bytes.size()));
   EXPECT_EQ(sim_->card().Buffer().substr(0, bytes.size()), bytes);
+  pollfd echo{master_, POLLIN, 0};
+  EXPECT_EQ(::poll(&echo, 1, 0), 0) << "the card wrote back to the line";
 }
 
 TEST_F(PtyDevice, LineSettingsFollowTheDivisor) {
