@@ -139,7 +139,9 @@ void Print(ConsoleState& s, std::string_view text) {
 void InstallConsole(Terminal* terminal, const TermCaps& caps) {
   state = std::make_unique<ConsoleState>();
   state->terminal = terminal ? terminal : &null_terminal;
-  state->renderer.SetCaps(caps);
+  TermCaps shown = caps;
+  shown.steady_backgrounds = caps.steady_backgrounds || state->terminal->BrightBackgroundsBlink();
+  state->renderer.SetCaps(shown);
   state->renderer.Invalidate();
   state->decoder.SetLinuxConsole(caps.linux_keys);
 }

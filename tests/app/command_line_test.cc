@@ -7,8 +7,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,16 +16,12 @@
 #include "console/console.h"
 #include "platform/clock.h"
 #include "support/fake_terminal.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 #include "support/recording_port_bus.h"
 
 namespace q7t {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // What one descriptor (stdout or stderr) receives while it lives.
 class Captured {
@@ -116,9 +110,14 @@ TEST_F(CommandLine, EachCommandMakesTheAccessesOfItsMenuKey) {
     std::string keys;
   };
   const Case kCases[] = {
-      {{"status"}, "x"},         {{"baud", "9600"}, "b9600\r"},   {{"baud", "1908"}, "b1908\r"},
-      {{"mode", "1f"}, "m1F\r"}, {{"mode", "0"}, "m0\r"},         {{"copy"}, "r"},
-      {{"reset"}, "z"},          {{"save", dir_.File("x")}, "s"},
+      {{"status"}, "x"},
+      {{"baud", "9600"}, "b9600\r"},
+      {{"baud", "1907.38"}, "b1907.38\r"},
+      {{"mode", "1f"}, "m1F\r"},
+      {{"mode", "0"}, "m0\r"},
+      {{"copy"}, "r"},
+      {{"reset"}, "z"},
+      {{"save", dir_.File("x")}, "s"},
   };
   SetLogDir(dir_.path());
   for (const Case& c : kCases) {
@@ -135,6 +134,7 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
   };
   const Case kCases[] = {
       {{"baud", "1200"}, "baud rate '1200' is too low: its divisor 104167"},
+      {{"baud", "1907.35"}, "its divisor 65536 does not fit"},
       {{"baud", "9600baud"}, "'9600baud' is not a positive number"},
       {{"baud", "--", "-9600"}, "'-9600' is not"},
       {{"baud", "250000001"}, "'250000001' is too high"},
@@ -206,8 +206,9 @@ TEST_F(CommandLine, SaveWritesTheBytesOfTheMenusSave) {
   for (int k = 0; k < kLogBufferSize; ++k) log.push_back((k * 37 + 13) & 0xFF);
   bus_.SetLogBytes(log);
   SetLogDir(dir_.path());
+  test::SyncProbe probe;  // each save below that writes a file flushes it once
   Menu("s");
-  const std::string by_menu = ReadAll(dir_.File(kLogFileName));
+  const std::string by_menu = test::ReadWhole(dir_.File(kLogFileName));
   ASSERT_EQ(by_menu.size(), static_cast<std::size_t>(kLogFileSize));
   EXPECT_EQ(by_menu.substr(0, 49), "Serial Line Log 12-08-2026 05:33:10 RdCnt=1/00123");
 
@@ -215,7 +216,7 @@ TEST_F(CommandLine, SaveWritesTheBytesOfTheMenusSave) {
   EXPECT_EQ(Run({"save", "-"}).out, by_menu);
   bus_.SetLogBytes(log);
   EXPECT_EQ(Run({"save", "copy.txt"}).status, 0);  // relative to the working directory
-  EXPECT_EQ(ReadAll(dir_.File("copy.txt")), by_menu);
+  EXPECT_EQ(test::ReadWhole(dir_.File("copy.txt")), by_menu);
 
   // No FILE: SerLog.txt in the log folder, from the option over the variable.
   test::ScopedTempDir other;
@@ -223,7 +224,8 @@ TEST_F(CommandLine, SaveWritesTheBytesOfTheMenusSave) {
   EXPECT_EQ(Run({"save"}, Program::kRealCard, dir_.path().c_str()).status, 0);
   bus_.SetLogBytes(log);
   EXPECT_EQ(Run({"save", "-L", other.path()}, Program::kRealCard, "/nonexistent").status, 0);
-  EXPECT_EQ(ReadAll(other.File(kLogFileName)), by_menu);
+  EXPECT_EQ(test::ReadWhole(other.File(kLogFileName)), by_menu);
+  EXPECT_EQ(test::SyncProbe::files, 4);
   EXPECT_EQ(Run({"status"}, Program::kRealCard, "/nonexistent").status, 2);
 }
 

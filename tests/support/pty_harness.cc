@@ -402,6 +402,14 @@ void PtyProgram::CloseMaster() {
   pending_input_.clear();
 }
 
+void PtyProgram::Scribble() {
+  std::string junk = "\x1b[m\x1b[2J";
+  for (int row = 1; row <= screen_.Rows(); ++row) {
+    junk += "\x1b[" + std::to_string(row) + "H" + std::string(screen_.Cols(), '#');
+  }
+  screen_.Feed(junk);
+}
+
 std::string PtyProgram::ScreenDump() const {
   std::string out = "cursor at row " + std::to_string(screen_.CursorRow()) + ", column " +
                     std::to_string(screen_.CursorCol()) +

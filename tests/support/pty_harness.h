@@ -96,6 +96,9 @@ class PtyProgram {
   const std::string& raw_output() const { return raw_output_; }
   void mark() { mark_ = raw_output_.size(); }
   std::size_t bytes_since_mark() const { return raw_output_.size() - mark_; }
+  // Wipes the emulator's picture, so that only a whole repaint brings the
+  // program's screen back.
+  void Scribble();
 
   // New window size: the pty (the kernel then sends SIGWINCH to the
   // program's process group) and the emulator. Output written before is fed
