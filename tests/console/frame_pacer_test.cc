@@ -138,6 +138,10 @@ struct Script {
   std::vector<Event> events;
 };
 
+void PrintTo(const Script& script, std::ostream* os) {
+  *os << script.name;
+}
+
 class PacedScript : public Paced, public ::testing::WithParamInterface<Script> {};
 
 // Each flush writes what the row says, and once the terminal has answered
@@ -187,6 +191,16 @@ INSTANTIATE_TEST_SUITE_P(
                 {6500, 'p', kNo},
                 {6900, 'a'},
                 {6900, 'p', kFrameAsked}}},
+        // The pause before a run of frames is not line time: measured at
+        // about 3 KB/s, the next picture goes whole.
+        Script{"PauseIsNotLineTime",
+               {{0, 'p', kFrameAsked},
+                {5, 'a'},
+                {1500, 'p', kFrame},
+                {5000, 'p', kFrame},
+                {5100, 'p', kAsked},
+                {5400, 'a'},
+                {5400, 'p', kFrame}}},
         // Lost answers end the pacing only three in a row: two lost, one
         // answered, two lost still pace; the third in a row ends it.
         Script{"LostInARow", {{0, 'p', kFrameAsked}, {5, 'a'},
