@@ -290,7 +290,10 @@ Outcome Play(const Scenario& sc, double rate, const Picture* wanted, bool trace)
     bool right = wanted ? Take(line.screen()) == *wanted : RowHas(line.screen(), 25, sc.field);
     if (!right) right_at = -1;
     if (right && right_at < 0) right_at = MsSince(last);
-    return line.IdleMs() > kSettleMs;
+    // Nor before that long after the keys could all have been applied (one
+    // 10 ms poll for each key the queue keeps): a program may say nothing
+    // meanwhile.
+    return line.IdleMs() > kSettleMs && MsSince(last) > 10.0 * std::min(sc.count, 511) + kSettleMs;
   });
   out.bytes = line.bytes() - bytes_before;
   out.writes = WriteCalls(program.pid()) - writes_before;
