@@ -165,7 +165,7 @@ void EndProgram(int status) {
   ConsoleState& s = S();
   FlushConsole();
   // An answer still on its way would reach whatever reads the terminal next
-  // (the shell) as typed text: it is read here, for a second at most.
+  // (the shell) as typed text: it is read here, until it counts as lost.
   std::int64_t now = s.terminal->NowMs();
   const std::int64_t until = now + s.sender.WaitLimitMs(now);
   while (s.sender.pacer().asking() && s.sender.pacer().answering() && !s.input_ended &&
