@@ -16,7 +16,7 @@ RELEASE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release -DQ7T_TESTS=OFF -DQ7T_BENCH=
   "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
   "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro,-z,now"
 
-.PHONY: all deps configure build run test bench dist install deb static format clean
+.PHONY: all deps configure build run test bench screenshots dist install deb static format clean
 
 all: build
 
@@ -50,6 +50,11 @@ run: configure
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure --timeout 300
+
+# The README's pictures in doc/screenshots, drawn from q7tlog-sim's own output.
+screenshots: configure
+	cmake --build $(BUILD) --target screenshots
+	./$(BUILD)/bin/screenshots doc/screenshots
 
 bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQ7T_TESTS=OFF
