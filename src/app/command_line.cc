@@ -226,16 +226,20 @@ std::string HelpText(Program program) {
       "  -L, --log-dir=DIR    the folder of SerLog.txt for S, V and save\n"
       "                       (default: $" +
       std::string(kLogDirVariable) + ", else " +
-      (*BuiltInLogDir() ? std::string(BuiltInLogDir()) : "the program's own folder") +
-      ")\n"
-      "      --lock=FILE      the card's lock file (default: $" +
-      std::string(kLockVariable) + ", else " +
-      (sim ? "none: the virtual card is this program's own" : os::kCardLockPath) +
-      ")\n"
-      "      --wait=SECONDS   a command waits this long for a card another process\n"
-      "                       holds, then gives up (default " +
-      std::to_string(kDefaultWaitSeconds) +
-      ")\n"
+      (*BuiltInLogDir() ? std::string(BuiltInLogDir()) : "the program's own folder") + ")\n";
+  if (sim) {
+    text +=
+        "      --lock=FILE, --wait=SECONDS\n"
+        "                       ignored: the virtual card is this program's own\n";
+  } else {
+    text += "      --lock=FILE      the card's lock file (default: $" + std::string(kLockVariable) +
+            ",\n                       else " + os::kCardLockPath +
+            ")\n"
+            "      --wait=SECONDS   how long a command waits for a card another process\n"
+            "                       holds before it gives up (default " +
+            std::to_string(kDefaultWaitSeconds) + ")\n";
+  }
+  text +=
       "      --json           status as one JSON object\n"
       "      --seconds=N      capture: stop after N seconds (default: until stopped)\n"
       "      --rotate=SIZE    capture: start FILE.1, FILE.2, ... when FILE reaches SIZE\n"
