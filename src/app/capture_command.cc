@@ -10,19 +10,20 @@
 #include <memory>
 #include <string_view>
 
+#include "app/commands.h"
 #include "card/capture.h"
 #include "card/card.h"
 #include "card/card_lock.h"
 #include "console/text_ops.h"
 #include "platform/capture_output.h"
-#include "platform/card_lock_file.h"
 #include "platform/clock.h"
 
 namespace q7t {
 
 namespace {
 
-constexpr std::int64_t kSyncEveryMs = 500;  // data reaches the disk within a second
+constexpr std::int64_t kSyncEveryMs = 500;     // data reaches the disk within a second
+constexpr std::int64_t kLastPollWaitMs = 900;  // a stop ends the capture within a second
 constexpr std::int64_t kMaxSeconds = std::int64_t{1} << 40;  // in milliseconds, far from overflow
 
 template <typename T>
@@ -60,10 +61,6 @@ bool ParseCaptureOption(std::string_view name, std::string_view value, CaptureOp
   if (name == "--rotate") return ParseSize(value, &o->rotate);
   if (name == "--keep") return ParseNumber(value, &o->keep) && o->keep >= 1;
   if (name == "--baud") return ParseNumber(value, &o->baud) && o->baud > 0;
-  if (name == "--lock") {
-    o->lock_file = std::string(value);
-    return !value.empty();
-  }
   return false;
 }
 
@@ -112,30 +109,29 @@ void NoteGaps(const PollPlan& plan, CaptureStats& s) {
 
 int RunCapture(const CaptureOptions& options) {
   std::string err;
-  std::unique_ptr<os::CardLockFile> lock;
-  if (!options.lock_file.empty()) {
-    lock = os::CardLockFile::Open(options.lock_file, &err);
-    if (!lock) {
-      Say("cannot open the card's lock: " + err);
-      return 1;
-    }
-    SetCardLockStore(lock.get());
-  }
   auto file = os::CaptureFile::Open(options.file, options.rotate, options.keep, &err);
   if (!file) {
     Say(err);
-    SetCardLockStore(nullptr);
     return 1;
   }
   os::InstallCaptureSignals();
 
+  CaptureStats stats;
+  // A stop or a status request is answered while a poll waits for the card.
+  auto stop = [&] {
+    const os::CaptureWake wake = os::WaitForSignal(0);
+    if (wake.status) Say(StatusLine(options, stats));
+    return wake.stop;
+  };
   CaptureEngine engine;
-  if (!engine.Start()) {
+  if (CardLock card(CommandWait(program_invocation_short_name, options.first_wait_ms, stop));
+      !card.held()) {
+    Say("the card is still held by " + HolderText(CardLockHolder()) + "; no capture made");
+    return 1;
+  } else if (!engine.Start()) {
     Say(CardRefusalText());
-    SetCardLockStore(nullptr);
     return 1;
   }
-  CaptureStats stats;
   stats.since = TimeText(os::NowLocal());
   int interval = PollIntervalMs(BaudDivisor(options.baud) & 0xFFFF);
   Say("capture to " + options.file + " started, a poll every " + std::to_string(interval) + " ms");
@@ -146,6 +142,7 @@ int RunCapture(const CaptureOptions& options) {
   std::int64_t last_poll = start, last_sync = start;
   std::string bytes;
   bool write_failing = false;  // said once until a write works again
+  int status = 0;
   for (;;) {
     const std::int64_t due = std::min(last_poll + interval, end);
     const os::CaptureWake wake =
@@ -156,8 +153,20 @@ int RunCapture(const CaptureOptions& options) {
     const bool last = wake.stop || now >= end;
     if (!last && now < due) continue;
 
+    // Later polls wait for the card as long as it takes, so that a long hold
+    // by another process is survived; a stop ends the wait, and the last
+    // poll after a stop waits a moment at most.
+    const char* name = program_invocation_short_name;
+    CardLock card(last ? CommandWait(name, kLastPollWaitMs) : CommandWait(name, -1, stop));
+    if (!card.held()) {
+      Say("stopped while the card was held by " + HolderText(CardLockHolder()) +
+          ": the last drain did not happen");
+      status = 1;
+      break;
+    }
     bytes.clear();
     const PollPlan plan = engine.Poll(bytes);
+    card.Release();
     interval = AdaptIntervalMs(interval, plan.arrived, now - last_poll);
     last_poll = now;
     NoteGaps(plan, stats);
@@ -178,8 +187,7 @@ int RunCapture(const CaptureOptions& options) {
   }
   file.reset();
   Say(StatusLine(options, stats) + ", stopped");
-  SetCardLockStore(nullptr);
-  return 0;
+  return status;
 }
 
 }  // namespace q7t

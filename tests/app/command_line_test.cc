@@ -12,9 +12,11 @@
 
 #include "app/commands.h"
 #include "app/menu.h"
+#include "card/card_lock.h"
 #include "card/save_log.h"
 #include "console/console.h"
 #include "platform/clock.h"
+#include "support/fake_lock_store.h"
 #include "support/fake_terminal.h"
 #include "support/files.h"
 #include "support/pty_harness.h"
@@ -151,6 +153,10 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
       {{"status", "-L"}, "option '-L' needs a value"},
       {{"--log-dir=/nonexistent", "status"}, "log folder '/nonexistent' is not an existing folder"},
       {{"--device=/dev/null"}, "unknown option '--device'"},
+      {{"--wait", "1.5", "copy"}, "wait '1.5' is not a whole number of seconds"},
+      {{"--wait=-1", "copy"}, "wait '-1' is not"},
+      {{"--wait", "3"}, "option '--wait' belongs to the commands"},
+      {{"--lock", "/run/", "copy"}, "lock file '/run/' is not a file name"},
   };
   for (const Case& c : kCases) {
     const Outcome got = Run(c.args);
@@ -245,6 +251,32 @@ TEST_F(CommandLine, RefusedPortsAreAnErrorAndNoLogIsWritten) {
     EXPECT_EQ(got.err, "q7tlog: no access to the card's ports (why)\n");
   }
   EXPECT_FALSE(std::filesystem::exists(dir_.File(kLogFileName)));
+}
+
+// The pass and the command's accesses are one sequence under the card-wide
+// lock; a card another process holds past --wait is given up untouched.
+TEST_F(CommandLine, OneShotHoldsTheCardOnceOrGivesUp) {
+  test::FakeLockStore store(bus_);
+  SetCardLockStore(&store);
+  EXPECT_EQ(Run({"copy"}).status, 0);
+  EXPECT_EQ(store.holds_, 1);
+  EXPECT_EQ(store.outside_, "");
+  EXPECT_EQ(store.under_,
+            "idx 38, rd; idx 39, rd; idx 3A, rd (note 05) idx 3A, wr 15; idx 3B, wr 01; "
+            "idx 3A, wr 05 (note cleared) |");
+
+  store.busy_until_ms_ = -1;
+  const Outcome got = Run({"--wait", "2", "copy"});
+  SetCardLockStore(nullptr);
+  EXPECT_EQ(got.status, 1);
+  EXPECT_EQ(store.outside_ + got.traffic, "");
+  EXPECT_EQ(store.now_ms_, 2000);
+  EXPECT_EQ(got.err,
+            "q7tlog: the card is held by process 4321; waiting\n"
+            "q7tlog: the card is still held by process 4321 after 2 s; gave up\n");
+  EXPECT_EQ(Run({"--lock", "/x/card.lock", "status"}, Program::kRealCard, nullptr).status, 0);
+  EXPECT_EQ(inv_.lock, "/x/card.lock");
+  EXPECT_EQ(inv_.wait_ms, 10000);
 }
 
 TEST_F(CommandLine, StatusAsTheMenuShowsItAndAsJson) {

@@ -32,7 +32,6 @@ class UnderPorttrap : public ::testing::Test {
     return r;
   }
 
-  OneRealCardAtATime alone_;
   ScopedTempDir dir_;
   std::string trace_;
 };

@@ -57,7 +57,6 @@ std::map<std::string, std::uint64_t> Caps(pid_t pid) {
 }
 
 TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
-  OneRealCardAtATime alone;
   if (std::string why = Unavailable(); !why.empty()) GTEST_SKIP() << why;
   const auto own = Caps(getpid());
   for (bool root : {false, true}) {
@@ -102,7 +101,6 @@ TEST(PortPrivilege, GivenUpOnceThePortsAreHeld) {
 }
 
 TEST(PortPrivilege, RefusalExplainedOnStderrAtTheEnd) {
-  OneRealCardAtATime alone;
   for (bool by_signal : {false, true}) {
     SCOPED_TRACE(by_signal ? "SIGTERM" : "Q");
     ScopedTempDir dir;
