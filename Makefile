@@ -1,7 +1,9 @@
 # q7tlog: `make run` installs what is missing, builds q7tlog-sim alone and
 # starts it; `make test` builds everything and runs every test.
 # `make install PREFIX=DIR`, `make deb` and `make static` build Release
-# programs without tests or benchmarks, each in a build folder of its own.
+# programs without tests or benchmarks: the first two in $(DIST), saving into
+# $(LOG_DIR); the static ones in a folder of their own, saving beside
+# themselves.
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -15,8 +17,12 @@ PACKAGES   := g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenc
 RELEASE_ARGS := -G Ninja -DCMAKE_BUILD_TYPE=Release -DQ7T_TESTS=OFF -DQ7T_BENCH=OFF \
   "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
   "-DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro,-z,now"
+# Installed programs save into the system's folder for them; the static
+# programs, copied anywhere, save beside themselves.
+LOG_DIR    ?= /var/lib/q7tlog
+DIST_ARGS  := $(RELEASE_ARGS) -DQ7T_LOG_DIR=$(LOG_DIR)
 
-.PHONY: all deps configure build run test bench dist install deb static format clean
+.PHONY: all deps configure build run test bench screenshots dist install deb static format clean
 
 all: build
 
@@ -51,21 +57,31 @@ run: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure --timeout 300
 
+# The README's pictures in doc/screenshots, drawn from q7tlog-sim's own output.
+screenshots: configure
+	cmake --build $(BUILD) --target screenshots
+	./$(BUILD)/bin/screenshots doc/screenshots
+
 bench: deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQ7T_TESTS=OFF
 	cmake --build build-release --target q7t_bench
 	./build-release/bin/q7t_bench
 
 dist: deps
-	cmake -S . -B $(DIST) $(RELEASE_ARGS) $(CMAKE_ARGS)
+	cmake -S . -B $(DIST) $(DIST_ARGS) -DQ7T_DEBIAN_PACKAGE=OFF $(CMAKE_ARGS)
 	cmake --build $(DIST)
 
-# Stripped programs, man page, README, bash completion under PREFIX.
+# Stripped programs, man page, README, bash completion, the lock folder's
+# tmpfiles.d entry under PREFIX; the log folder $(LOG_DIR) where it can be made.
 install: dist
 	cmake --install $(DIST) --prefix $(PREFIX) --strip
 
-# $(DIST)/q7tlog_VERSION_ARCH.deb
-deb: dist
+# $(DIST)/q7tlog_VERSION_ARCH.deb: the same programs (their refused-access
+# message naming the package's remedy), the capture service, the debconf
+# question and the maintainer scripts.
+deb: deps
+	cmake -S . -B $(DIST) $(DIST_ARGS) -DQ7T_DEBIAN_PACKAGE=ON $(CMAKE_ARGS)
+	cmake --build $(DIST)
 	cd $(DIST) && cpack -G DEB
 
 # $(STATIC)/bin/q7tlog and q7tlog-sim, linked statically.

@@ -2,9 +2,11 @@
 // takes the program's output only as fast as a serial line carries it (a
 // byte arrives when the line has sent it), through libvterm. For each
 // scenario of keys it reports the bytes written after the first key, the
-// program's write calls, and the wait from the last key until the screen is
+// program's write calls, the wait from the last key until the screen is
 // complete and correct (every cell, both colours, the cursor), judged
-// against the same keys given at full speed.
+// against the same keys given at full speed, and how soon after the first
+// key the screen first changed and the longest it then stood still before
+// it was right.
 #include <poll.h>
 #include <unistd.h>
 
@@ -59,18 +61,29 @@ Picture Take(const VtermScreen& s) {
   return p;
 }
 
+// How the line carries the program's output while the keys come.
+enum class Line : std::uint8_t {
+  kSlow,   // at the rate given, from the start
+  kSlows,  // at full speed until the first key (the menu and the viewer's
+           // first page), then at the rate given
+  kFull,   // at full speed
+};
+
 struct Scenario {
   const char* name;
   std::string_view key;
   int count;
   double per_second;       // 0: every key in one write
   std::string_view field;  // the position field the keys end on
+  Line line = Line::kSlow;
 };
 
 struct Outcome {
-  long bytes = 0;       // read from the line after the first key
-  long writes = 0;      // the program's write calls meanwhile
-  double wait_ms = -1;  // from the last key until the screen is right; -1: never
+  long bytes = 0;               // read from the line after the first key
+  long writes = 0;              // the program's write calls meanwhile
+  double wait_ms = -1;          // from the last key until the screen is right; -1: never
+  double first_change_ms = -1;  // from the first key until a cell first changed
+  double still_ms = -1;         // the longest no cell changed before the screen was right
   bool field_seen = false;
   Picture final_picture;
 };
@@ -90,6 +103,11 @@ long WriteCalls(pid_t pid) {
 class SlowLine {
  public:
   SlowLine(PtyProgram& program, double rate) : program_(program), rate_(rate) {}
+
+  void SetRate(double rate) {
+    rate_ = rate;
+    credit_ = 0;
+  }
 
   // Carries the line for `ms` (or until `until` holds), sending each key of
   // `keys` when its time comes.
@@ -116,6 +134,7 @@ class SlowLine {
       if (got > 0) {
         std::string_view bytes(buf, static_cast<std::size_t>(got));
         screen_.Feed(bytes);
+        if (watching_) NoteChange();
         if (trace_) {
           tail_ += bytes;  // a request may arrive split over reads
           bool request = tail_.find("\x1b[c") != std::string::npos;
@@ -148,6 +167,16 @@ class SlowLine {
   }
   double TraceMs() const { return MsSince(trace_from_); }
 
+  // From now on notes when the cells shown change (colours and characters;
+  // the cursor aside), in milliseconds from now.
+  void Watch() {
+    watching_ = true;
+    watch_from_ = Clock::now();
+    cells_ = Take(screen_).cells;
+  }
+  const std::vector<double>& changes() const { return changes_; }
+  double WatchMs() const { return MsSince(watch_from_); }
+
   double IdleMs() const { return MsSince(last_byte_); }
   long bytes() const { return bytes_; }
   const VtermScreen& screen() const { return screen_; }
@@ -166,6 +195,13 @@ class SlowLine {
         Tick();  // the program is not reading: carry the line meanwhile
       }
     }
+  }
+
+  void NoteChange() {
+    std::vector<std::int64_t> cells = Take(screen_).cells;
+    if (cells == cells_) return;
+    cells_ = std::move(cells);
+    changes_.push_back(WatchMs());
   }
 
   // A line when the position field changes or a request arrives (the end
@@ -189,6 +225,10 @@ class SlowLine {
   Clock::time_point trace_from_;
   std::string shown_field_;
   std::string tail_;
+  bool watching_ = false;
+  Clock::time_point watch_from_;
+  std::vector<std::int64_t> cells_;
+  std::vector<double> changes_;
 };
 
 bool RowHas(const VtermScreen& s, int row, std::string_view text) {
@@ -207,20 +247,25 @@ Outcome Play(const Scenario& sc, double rate, const Picture* wanted, bool trace)
   PtyProgram program(options);
   // The harness leaves its end of the pty non-blocking; the emulator below
   // is the line's far end.
-  SlowLine line(program, rate);
+  SlowLine line(program, sc.line == Line::kSlow ? rate : 0);
   line.Run(20000,
            [&] { return RowHas(line.screen(), 10, " <V> View Log") && line.IdleMs() > 300; });
   line.Send("v");
-  line.Run(20000, [&] { return RowHas(line.screen(), 25, kFirstViewer) && line.IdleMs() > 500; });
+  // Where the line slows, the user has read the first page for a while.
+  const double read_ms = sc.line == Line::kSlows ? 1500 : 500;
+  line.Run(20000,
+           [&] { return RowHas(line.screen(), 25, kFirstViewer) && line.IdleMs() > read_ms; });
   Outcome out;
   if (!RowHas(line.screen(), 25, kFirstViewer)) {
     std::fprintf(stderr, "%s: the viewer did not come up\n%s", sc.name,
                  program.ScreenDump().c_str());
     return out;
   }
+  if (sc.line == Line::kSlows) line.SetRate(rate);
   const long bytes_before = line.bytes();
   const long writes_before = WriteCalls(program.pid());
   auto first = Clock::now();
+  line.Watch();
   if (trace) {
     std::printf("%s: the first key at 0 ms; the field shown as it changes\n", sc.name);
     line.Trace();
@@ -245,11 +290,24 @@ Outcome Play(const Scenario& sc, double rate, const Picture* wanted, bool trace)
     bool right = wanted ? Take(line.screen()) == *wanted : RowHas(line.screen(), 25, sc.field);
     if (!right) right_at = -1;
     if (right && right_at < 0) right_at = MsSince(last);
-    return line.IdleMs() > kSettleMs;
+    // Nor before that long after the keys could all have been applied (one
+    // 10 ms poll for each key the queue keeps): a program may say nothing
+    // meanwhile.
+    return line.IdleMs() > kSettleMs && MsSince(last) > 10.0 * std::min(sc.count, 511) + kSettleMs;
   });
   out.bytes = line.bytes() - bytes_before;
   out.writes = WriteCalls(program.pid()) - writes_before;
   out.wait_ms = right_at;
+  // The still periods: from the first key to the first change, between
+  // changes, and from the last change before the screen was right to then.
+  const double right_ms = right_at < 0 ? line.WatchMs() : right_at + MsSince(first) - MsSince(last);
+  double from = 0;
+  for (double at : line.changes()) {
+    if (at > right_ms) break;
+    if (out.first_change_ms < 0) out.first_change_ms = at;
+    out.still_ms = std::max(out.still_ms, at - from);
+    from = at;
+  }
   out.field_seen = RowHas(line.screen(), 25, sc.field);
   out.final_picture = Take(line.screen());
   return out;
@@ -276,23 +334,34 @@ int main(int argc, char** argv) {
   const Scenario kScenarios[] = {
       {"held Down, 60 at 30/s", "\x1b[B", 60, 30, "L:0061 P:001"},
       {"PgDn, 10 at 5/s", "\x1b[6~", 10, 5, "L:0231 P:001"},
+      {"PgDn, 10 at 5/s, slowed", "\x1b[6~", 10, 5, "L:0231 P:001", Line::kSlows},
       {"Right, 20 at 30/s", "\x1b[C", 20, 30, "L:0001 P:021"},
-      {"60 Down in one write", "\x1b[B", 60, 0, "L:0061 P:001"},
+      {"600 Down pasted", "\x1b[B", 600, 0, "L:0278 P:001"},
+      {"60 Down in one write", "\x1b[B", 60, 0, "L:0061 P:001", Line::kFull},
+      {"600 Down pasted, full", "\x1b[B", 600, 0, "L:0278 P:001", Line::kFull},
   };
-  std::printf("line: %.0f bytes/s (the last scenario at full speed)\n", rate);
-  std::printf("%-24s %8s %7s %9s  %s\n", "scenario", "bytes", "writes", "wait", "screen");
+  std::printf(
+      "line: %.0f bytes/s (\"slowed\": after a fast start; \"full\" and \"one write\" at full "
+      "speed)\n",
+      rate);
+  std::printf("%-25s %7s %7s %8s %8s %8s  %s\n", "scenario", "bytes", "writes", "wait", "first",
+              "still", "screen");
+  auto seconds = [](double ms) {
+    char text[32] = "never";
+    if (ms >= 0) std::snprintf(text, sizeof text, "%.2f s", ms / 1000);
+    return std::string(text);
+  };
   for (const Scenario& sc : kScenarios) {
     if (std::string_view(sc.name).find(only) == std::string_view::npos) continue;
     // The wanted picture: the same keys in one write at full speed.
     Outcome reference = Play(sc, 0, nullptr, false);
-    const bool full_speed = sc.per_second <= 0;
+    const bool full_speed = sc.line == Line::kFull;
     Outcome o = full_speed ? reference : Play(sc, rate, &reference.final_picture, trace);
     if (full_speed) o.wait_ms = reference.field_seen ? o.wait_ms : -1;
     const bool right = reference.field_seen && o.final_picture == reference.final_picture;
-    char wait[32] = "never";
-    if (o.wait_ms >= 0) std::snprintf(wait, sizeof wait, "%.2f s", o.wait_ms / 1000);
-    std::printf("%-24s %8ld %7ld %9s  %s\n", sc.name, o.bytes, o.writes, wait,
-                right ? "right" : "WRONG");
+    std::printf("%-25s %7ld %7ld %8s %8s %8s  %s\n", sc.name, o.bytes, o.writes,
+                seconds(o.wait_ms).c_str(), seconds(o.first_change_ms).c_str(),
+                seconds(o.still_ms).c_str(), right ? "right" : "WRONG");
     std::fflush(stdout);
   }
   return 0;

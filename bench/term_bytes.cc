@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "console/frame_pacer.h"
 #include "document.h"
 #include "support/pty_harness.h"
 #include "support/serial_line.h"
@@ -26,6 +27,7 @@ namespace q7t::test {
 namespace {
 
 constexpr int kLogLines = 300;
+constexpr int kKeyApartMs = FramePacer::kMeasureMs + 150;
 constexpr std::string_view kHeader = "Serial Line Log 12-08-2026 05:33:10 RdCnt=0/00123";
 
 // The log: its header line, then the benchmarks' fixed lines.
@@ -153,8 +155,11 @@ std::vector<Result> Run(const std::string& term, const Keys& keys) {
       ok = program.WaitFor(step.settled, 5000);
     }
     // Whatever else the step writes (the flush before the next key wait)
-    // arrives within this pause.
-    program.Pump(step.settled ? 150 : 400);
+    // arrives within this pause. It also makes each key one a person
+    // presses on its own, more than a second after the frame before: a
+    // frame that follows another sooner waits for a device attributes
+    // request (3 bytes more), which measures the line again.
+    program.Pump(kKeyApartMs);
     const std::string& raw = program.raw_output();
     Result r{step.name, raw.substr(raw.size() - program.bytes_since_mark()),
              ok ? static_cast<long>(program.bytes_since_mark()) : -1,

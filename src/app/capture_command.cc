@@ -91,10 +91,6 @@ std::string ParseCaptureOption(std::string_view name, std::string_view value, Ca
     o->metrics = std::string(value);
     return CheckFileName("metrics file", o->metrics);
   }
-  if (name == "--lock") {
-    o->lock_file = std::string(value);
-    return value.empty() ? bad : "";
-  }
   return bad;
 }
 

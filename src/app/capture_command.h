@@ -25,16 +25,16 @@ struct CaptureOptions {
   std::uint64_t rotate = 0;   // bytes; 0: never
   int keep = 5;               // rotated files kept
   bool keep_given = false;
-  double baud = 115200;               // the line rate the card is set to, for the poll interval
-  std::uint64_t hold = kDefaultHold;  // bytes held in memory while the file takes none
-  std::string metrics;                // a Prometheus text file; empty: none
-  std::string lock_file;              // the card-wide lock; empty: none (the virtual card)
+  double baud = 115200;                // the line rate the card is set to, for the poll interval
+  std::uint64_t hold = kDefaultHold;   // bytes held in memory while the file takes none
+  std::string metrics;                 // a Prometheus text file; empty: none
+  std::int64_t first_wait_ms = 10000;  // for a card held by another process; later polls wait on
 };
 
 // One of the capture's options (--seconds N, --rotate SIZE, --keep N,
-// --baud RATE, --hold SIZE, --metrics FILE, --lock FILE) into `*o`; the
-// empty text, or what is wrong with the value in words. SIZE takes a K, M
-// or G suffix (1024-based).
+// --baud RATE, --hold SIZE, --metrics FILE) into `*o`; the empty text, or
+// what is wrong with the value in words. SIZE takes a K, M or G suffix
+// (1024-based).
 std::string ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o);
 // FILE and the options together, once all are parsed: the empty text, or
 // what is wrong.
@@ -47,8 +47,9 @@ void SetCaptureNews(std::string (*news)());
 
 // Runs a capture on the installed port bus; the exit status: 0 after an
 // orderly stop with nothing lost, kExitLost when bytes were lost on the way
-// (a gap reported), 1 when the file, its state file or the lock cannot be
-// opened, another capture writes the file, or standard output was closed.
+// (a gap reported), 1 when the file or its state file cannot be opened,
+// another capture writes the file, standard output was closed, the card was
+// held past the first wait, or a stop came while a poll waited for the card.
 int RunCapture(const CaptureOptions& options);
 
 }  // namespace q7t

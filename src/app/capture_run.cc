@@ -17,7 +17,6 @@
 #include "console/text_ops.h"
 #include "platform/capture_output.h"
 #include "platform/capture_state.h"
-#include "platform/card_lock_file.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/service.h"
@@ -28,6 +27,7 @@ namespace {
 
 constexpr std::int64_t kSyncEveryMs = 500;     // data reaches the disk within a second
 constexpr std::int64_t kReportEveryMs = 1000;  // metrics and the service's status
+constexpr std::int64_t kLastPollWaitMs = 900;  // a stop ends the capture within a second
 
 std::string (*g_news)() = nullptr;
 bool g_journal = false;  // stderr is the journal: lines carry their priority
@@ -93,7 +93,6 @@ class CaptureRun {
  public:
   explicit CaptureRun(const CaptureOptions& o)
       : o_(o), engine_(os::MonotonicMs, PlannedLineRate(o.baud)) {}
-  ~CaptureRun() { SetCardLockStore(nullptr); }
   CaptureRun(const CaptureRun&) = delete;
   CaptureRun& operator=(const CaptureRun&) = delete;
 
@@ -102,7 +101,9 @@ class CaptureRun {
  private:
   bool Open();
   void Resume();
-  PollPlan Poll();
+  bool StopAsked();
+  void Watchdog(bool every_time);
+  bool Poll(bool last, PollPlan* plan);
   void NoteGaps(const PollPlan& plan);
   void Deliver(std::string_view bytes);
   std::size_t Write(std::string_view bytes);
@@ -120,7 +121,6 @@ class CaptureRun {
   std::string Metrics() const;
 
   const CaptureOptions& o_;
-  std::unique_ptr<os::CardLockFile> lock_;
   std::unique_ptr<os::CaptureStateFile> state_;
   std::unique_ptr<os::CaptureFile> file_;
   std::unique_ptr<os::ServiceNotifier> notify_;
@@ -133,18 +133,11 @@ class CaptureRun {
   std::string write_error_;
   bool sync_failing_ = false, metrics_failing_ = false, ready_ = false;
   std::int64_t last_wall_ms_ = 0;  // the last poll's
+  std::int64_t last_watchdog_ms_ = 0;
 };
 
 bool CaptureRun::Open() {
   std::string err;
-  if (!o_.lock_file.empty()) {
-    lock_ = os::CardLockFile::Open(o_.lock_file, &err);
-    if (!lock_) {
-      Say(Priority::kError, "cannot open the card's lock: " + err);
-      return false;
-    }
-    SetCardLockStore(lock_.get());
-  }
   if (o_.file != os::kStdoutName) {
     bool busy = false;
     state_ = os::CaptureStateFile::Open(o_.file, &busy, &err);
@@ -162,12 +155,41 @@ bool CaptureRun::Open() {
   }
   os::InstallCaptureSignals();
   notify_ = os::ServiceNotifier::FromEnvironment();
+  // The first poll waits for a card another process holds up to the first
+  // wait, answering a stop or a status request meanwhile.
+  CardLock card(
+      CommandWait(program_invocation_short_name, o_.first_wait_ms, [this] { return StopAsked(); }));
+  if (!card.held()) {
+    Say(Priority::kError,
+        "the card is still held by " + HolderText(CardLockHolder()) + "; no capture made");
+    return false;
+  }
   if (!engine_.Start()) {
     Say(Priority::kError, CardRefusalText());
     return false;
   }
   totals_.since = Now();
+  Resume();
   return true;
+}
+
+// While a poll waits for the card: a status line or a reopen is answered,
+// and the watchdog hears that the capture lives (the wait is another
+// process's doing, not a hang).
+bool CaptureRun::StopAsked() {
+  const os::CaptureWake wake = os::WaitForSignal(0);
+  if (wake.status) Say(Priority::kInfo, StatusLine());
+  if (wake.reopen) Reopen();
+  Watchdog(false);
+  return wake.stop;
+}
+
+void CaptureRun::Watchdog(bool every_time) {
+  if (!notify_ || !notify_->watchdog()) return;
+  const std::int64_t now = os::MonotonicMs();
+  if (!every_time && now - last_watchdog_ms_ < kReportEveryMs) return;
+  last_watchdog_ms_ = now;
+  notify_->Send("WATCHDOG=1");
 }
 
 // Reads on from where the last capture into FILE stopped: what arrived
@@ -293,9 +315,18 @@ void CaptureRun::Flush() {
   outage_ = Outage{};
 }
 
-PollPlan CaptureRun::Poll() {
+// Later polls wait for the card as long as it takes, so a long hold by
+// another process is survived; a stop ends the wait, and the last poll
+// after a stop waits a moment at most. False when the card was not had.
+bool CaptureRun::Poll(bool last, PollPlan* plan_out) {
+  const char* name = program_invocation_short_name;
+  CardLock card(last ? CommandWait(name, kLastPollWaitMs)
+                     : CommandWait(name, -1, [this] { return StopAsked(); }));
+  if (!card.held()) return false;
   bytes_.clear();
   const PollPlan plan = engine_.Poll(bytes_);
+  card.Release();
+  *plan_out = plan;
   last_wall_ms_ = os::WallMs();
   NoteGaps(plan);
   Deliver(bytes_);
@@ -306,8 +337,8 @@ PollPlan CaptureRun::Poll() {
       Say(Priority::kWarning, news.substr(at, end - at));
     }
   }
-  if (notify_ && notify_->watchdog()) notify_->Send("WATCHDOG=1");
-  return plan;
+  Watchdog(true);
+  return true;
 }
 
 // Where the stream stands: the counter word polled, and the file's size
@@ -418,7 +449,6 @@ int CaptureRun::Finish() {
 
 int CaptureRun::Run() {
   if (!Open()) return kExitFailed;
-  Resume();
   int interval = PollIntervalMs(BaudDivisor(o_.baud) & 0xFFFF);
   Say(Priority::kInfo,
       "capture to " + o_.file + " started, a poll every " + std::to_string(interval) + " ms");
@@ -437,7 +467,16 @@ int CaptureRun::Run() {
     const bool last = wake.stop || now >= end;
     if (!last && now < due) continue;
 
-    const PollPlan plan = Poll();
+    PollPlan plan;
+    if (!Poll(last, &plan)) {
+      Say(Priority::kError,
+          "stopped while the card was held by " + HolderText(CardLockHolder()) +
+              ": the last drain did not happen" +
+              (state_ ? "; the next capture into " + o_.file + " reads on from the last poll"
+                      : ""));
+      Finish();
+      return kExitFailed;
+    }
     interval = AdaptIntervalMs(interval, plan.arrived, engine_.elapsed_ms());
     last_poll = now;
     if (file_->broken()) {

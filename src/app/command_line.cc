@@ -4,10 +4,12 @@
 
 #include <getopt.h>
 
+#include <charconv>
 #include <cstdio>
 #include <string>
 
 #include "app/commands.h"
+#include "card/save_log.h"
 #include "platform/card_lock_file.h"
 #include "platform/files.h"
 
@@ -19,7 +21,9 @@ namespace q7t {
 
 namespace {
 
-enum Option { kJson = 256, kCaptureOption };
+enum Option { kJson = 256, kLock, kWait, kCaptureOption };
+
+constexpr std::int64_t kMaxWaitSeconds = std::int64_t{1} << 31;
 
 constexpr option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},
@@ -27,12 +31,13 @@ constexpr option kOptions[] = {
     {"log-dir", required_argument, nullptr, 'L'},
     {"json", no_argument, nullptr, kJson},
     {"device", required_argument, nullptr, 'd'},
+    {"lock", required_argument, nullptr, kLock},
+    {"wait", required_argument, nullptr, kWait},
     // The capture command's own options.
     {"seconds", required_argument, nullptr, kCaptureOption},
     {"rotate", required_argument, nullptr, kCaptureOption},
     {"keep", required_argument, nullptr, kCaptureOption},
     {"baud", required_argument, nullptr, kCaptureOption},
-    {"lock", required_argument, nullptr, kCaptureOption},
     {"hold", required_argument, nullptr, kCaptureOption},
     {"metrics", required_argument, nullptr, kCaptureOption},
     {nullptr, 0, nullptr, 0},
@@ -60,18 +65,31 @@ std::string OptionText(char* const* argv, int index) {
   return eq == std::string::npos ? text : text.substr(0, eq);
 }
 
+// Whole seconds, 0 included.
+bool ParseWait(const std::string& text, std::int64_t* ms) {
+  std::int64_t seconds = -1;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, seconds);
+  if (ec != std::errc() || ptr != end || seconds < 0 || seconds > kMaxWaitSeconds) return false;
+  *ms = seconds * 1000;
+  return true;
+}
+
 }  // namespace
 
 const char* ProgramName(Program program) {
   return program == Program::kVirtualCard ? "q7tlog-sim" : "q7tlog";
 }
 
-Invocation ParseCommandLine(int argc, char* const* argv, Program program, const char* env_log_dir) {
+Invocation ParseCommandLine(int argc, char* const* argv, Program program, const char* env_log_dir,
+                            const char* env_lock) {
   Invocation inv;
   inv.program = program;
   const bool sim = program == Program::kVirtualCard;
   std::string log_dir_option;
   bool log_dir_given = false;
+  bool wait_given = false;
+  if (env_lock && *env_lock) inv.lock = env_lock;
   optind = 0;  // a fresh scan (glibc), also when called more than once
   opterr = 0;
   for (;;) {
@@ -91,6 +109,18 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
         break;
       case kJson:
         inv.json = true;
+        break;
+      case kLock:
+        inv.lock = optarg;
+        if (inv.lock.empty() || inv.lock.back() == '/') {
+          return Bad(inv, "lock file '" + inv.lock + "' is not a file name");
+        }
+        break;
+      case kWait:
+        if (!ParseWait(optarg, &inv.wait_ms)) {
+          return Bad(inv, "wait '" + std::string(optarg) + "' is not a whole number of seconds");
+        }
+        wait_given = true;
         break;
       case kCaptureOption:
         inv.args.capture_options.emplace_back(std::string("--") + kOptions[index].name, optarg);
@@ -133,6 +163,7 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
       inv.device = words[0];
     }
     if (inv.json) return Bad(inv, "option '--json' belongs to the status command");
+    if (wait_given) return Bad(inv, "option '--wait' belongs to the commands (the menu waits)");
     if (!capture_option.empty()) {
       return Bad(inv, "option '" + capture_option + "' belongs to the capture command");
     }
@@ -200,24 +231,35 @@ std::string HelpText(Program program) {
   text +=
       "  -L, --log-dir=DIR    the folder of SerLog.txt for S, V and save\n"
       "                       (default: $" +
-      std::string(kLogDirVariable) +
-      ", else the program's own folder)\n"
+      std::string(kLogDirVariable) + ", else " +
+      (*BuiltInLogDir() ? std::string(BuiltInLogDir()) : "the program's own folder") + ")\n";
+  if (sim) {
+    text +=
+        "      --lock=FILE, --wait=SECONDS\n"
+        "                       ignored: the virtual card is this program's own\n";
+  } else {
+    text += "      --lock=FILE      the card's lock file (default: $" + std::string(kLockVariable) +
+            ",\n                       else " + os::kCardLockPath +
+            ")\n"
+            "      --wait=SECONDS   how long a command waits for a card another process\n"
+            "                       holds before it gives up (default " +
+            std::to_string(kDefaultWaitSeconds) + ")\n";
+  }
+  text +=
       "      --json           status as one JSON object\n"
       "      --seconds=N      capture: stop after N seconds (default: until stopped)\n"
       "      --rotate=SIZE    capture: start FILE.1, FILE.2, ... when FILE reaches SIZE\n"
-      "                       (bytes, or with K, M or G)\n"
+      "                       (bytes, or with K, M or G; at least 4K)\n"
       "      --keep=N         capture: rotated files kept, 1 to 1000 (default 5)\n"
       "      --baud=RATE      capture: the line's rate, for the poll interval (default 115200)\n"
       "      --hold=SIZE      capture: bytes held in memory while FILE takes none\n"
       "                       (default 64M)\n"
       "      --metrics=FILE   capture: the totals as Prometheus text, once a second\n"
-      "      --lock=FILE      capture: the card's lock file (default " +
-      std::string(sim ? "none: the virtual card is this program's own" : os::kCardLockPath) +
-      ")\n"
       "  -h, --help           print this help and exit\n"
       "  -V, --version        print the version and exit\n"
-      "\nExit status: 0 done; 1 port access refused or a file not written;\n"
-      "2 bad command line (nothing touched); 3 a capture that lost bytes.\n";
+      "\nExit status: 0 done; 1 port access refused, a file not written or the card\n"
+      "held by another process past --wait; 2 bad command line (nothing touched);\n"
+      "3 a capture that lost bytes.\n";
   return text;
 }
 

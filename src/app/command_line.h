@@ -14,8 +14,13 @@ namespace q7t {
 
 enum class Program { kRealCard, kVirtualCard };
 
-// The variable that names the log folder when no option does.
+// The variables that name the log folder and the card's lock file when no
+// option does.
 inline constexpr const char* kLogDirVariable = "Q7TLOG_LOG_DIR";
+inline constexpr const char* kLockVariable = "Q7TLOG_LOCK";
+// How long a one-shot command (and a capture's first poll) waits for a card
+// that another process holds, unless --wait says otherwise.
+inline constexpr int kDefaultWaitSeconds = 10;
 
 struct Command;
 
@@ -37,17 +42,20 @@ struct Invocation {
   const Command* command = nullptr;
   CommandArgs args;
   bool json = false;
-  std::string log_dir;  // absolute; empty: the program's own folder
-  std::string device;   // q7tlog-sim: the serial device; empty: none
-  std::string error;    // kBadUsage: one line naming the bad value
+  std::string log_dir;  // absolute; empty: the built-in folder
+  std::string lock;     // the card's lock file; empty: the usual one
+  std::int64_t wait_ms = kDefaultWaitSeconds * 1000;
+  std::string device;  // q7tlog-sim: the serial device; empty: none
+  std::string error;   // kBadUsage: one line naming the bad value
 };
 
 const char* ProgramName(Program program);
 
-// Parses argv (getopt_long); `env_log_dir` is the log folder variable's
-// value or nullptr. Touches nothing but the file system's metadata (the
-// folders named are checked to exist).
-Invocation ParseCommandLine(int argc, char* const* argv, Program program, const char* env_log_dir);
+// Parses argv (getopt_long); `env_log_dir` and `env_lock` are the values of
+// the log folder and lock variables, or nullptr. Touches nothing but the
+// file system's metadata (the folders named are checked to exist).
+Invocation ParseCommandLine(int argc, char* const* argv, Program program, const char* env_log_dir,
+                            const char* env_lock = nullptr);
 
 // The full help (for stdout) and the short usage (for stderr after an error).
 std::string HelpText(Program program);

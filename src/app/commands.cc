@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "app/capture_command.h"
 #include "card/card_lock.h"
@@ -148,6 +149,15 @@ int RunSave(const CommandRun& run) {
   return kExitOk;
 }
 
+// Another process held the card past --wait: nothing was touched.
+int GaveUp(const Invocation& inv) {
+  std::fprintf(stderr, "%s: the card is still held by %s after %lld s; gave up\n",
+               ProgramName(inv.program), HolderText(CardLockHolder()).c_str(),
+               static_cast<long long>(inv.wait_ms / 1000));
+  SetPortBus(nullptr);
+  return kExitFailed;
+}
+
 // FILE and the capture's options.
 std::string CheckCapture(CommandArgs& args) {
   CaptureOptions& o = args.capture;
@@ -162,7 +172,9 @@ std::string CheckCapture(CommandArgs& args) {
 }
 
 int RunCaptureCommand(const CommandRun& run) {
-  return RunCapture(run.inv.args.capture);
+  CaptureOptions options = run.inv.args.capture;
+  options.first_wait_ms = run.inv.wait_ms;
+  return RunCapture(options);
 }
 
 constexpr Command kCommands[] = {
@@ -180,6 +192,21 @@ constexpr Command kCommands[] = {
 };
 
 }  // namespace
+
+std::string HolderText(long pid) {
+  return pid > 0 ? "process " + std::to_string(pid) : "another process";
+}
+
+CardWait CommandWait(const char* program, std::int64_t give_up_ms, std::function<bool()> stop) {
+  CardWait wait;
+  wait.give_up_ms = give_up_ms;
+  wait.stop = std::move(stop);
+  wait.held_by = [program](long pid) {
+    std::fprintf(stderr, "%s: the card is held by %s; waiting\n", program, HolderText(pid).c_str());
+    std::fflush(stderr);
+  };
+  return wait;
+}
 
 std::span<const Command> Commands() {
   return kCommands;
@@ -200,7 +227,8 @@ int RunCommand(const Invocation& inv, PortBus& bus) {
     status = inv.command->run(CommandRun{inv, CardPass{}});
   } else {
     // The pass and the command's accesses as one sequence on the card.
-    CardLock card;
+    CardLock card(CommandWait(ProgramName(inv.program), inv.wait_ms));
+    if (!card.held()) return GaveUp(inv);
     CommandRun run{inv, CardReadPass()};
     status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
     if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);

@@ -4,12 +4,15 @@
 // one entry to the table in commands.cc.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "app/command_line.h"
 #include "card/card.h"
+#include "card/card_lock.h"
 
 namespace q7t {
 
@@ -50,5 +53,12 @@ const Command* FindCommand(std::string_view name);
 
 // Runs a parsed one-shot command on `bus`; the exit status.
 int RunCommand(const Invocation& inv, PortBus& bus);
+
+// How a command waits for a card another process holds: up to `give_up_ms`
+// (-1: as long as it takes), or until `stop` says so, telling on stderr
+// after a second which process holds it ("program: ...").
+CardWait CommandWait(const char* program, std::int64_t give_up_ms, std::function<bool()> stop = {});
+// "process PID", or "another process" when the holder cannot be told (0).
+std::string HolderText(long pid);
 
 }  // namespace q7t

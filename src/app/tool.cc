@@ -48,7 +48,6 @@ int RunTool(PortBus& bus, const Invocation& inv) {
   g_terminal = terminal.get();
   TermCaps caps = CapsForTerm(terminal->TermName());
   caps.utf8 = terminal->Utf8();
-  caps.steady_backgrounds = terminal->BrightBackgroundsBlink();
   InstallConsole(terminal.get(), caps);
   SetExitHandler(ExitTool);
   SetPortBus(&bus);

@@ -13,7 +13,11 @@ namespace q7t {
 
 namespace {
 
-std::string log_dir;  // empty: the program's own folder
+#ifndef Q7T_LOG_DIR
+#define Q7T_LOG_DIR ""
+#endif
+
+std::string log_dir;  // empty: the built-in folder, or the program's own
 
 constexpr std::size_t kMessageWidth = 76;  // what the message line can show
 constexpr const char* kSaveFailed = "Save failed: ";
@@ -56,7 +60,12 @@ void SetLogDir(const std::string& dir) {
 }
 
 std::string LogDir() {
-  return log_dir.empty() ? os::ProgramDir() : log_dir;
+  if (!log_dir.empty()) return log_dir;
+  return *BuiltInLogDir() ? BuiltInLogDir() : os::ProgramDir();
+}
+
+const char* BuiltInLogDir() {
+  return Q7T_LOG_DIR;
 }
 
 std::string ReadLogImage(int mode_value) {

@@ -1,7 +1,7 @@
 // The S command: the card's whole log buffer, behind one header line, saved
-// as "SerLog.txt" in the log folder (the program's own folder unless another
-// was chosen). The card steps always run in full; the file is replaced whole
-// or left as it was.
+// as "SerLog.txt" in the log folder (the installed programs' own folder, or
+// the program's own folder, unless another was chosen). The card steps always run in full; the file
+// is replaced whole or left as it was.
 #pragma once
 
 #include <string>
@@ -25,9 +25,13 @@ struct SaveTarget {
 };
 
 // The folder of "SerLog.txt" for S, V and the save command: the one set here,
-// else the program's own folder.
+// else the folder built in for installed programs, else the program's own
+// folder (a copy that is not installed runs from anywhere).
 void SetLogDir(const std::string& dir);
 std::string LogDir();
+// The folder built in when the programs were built for installing; empty
+// for copies that save beside themselves.
+const char* BuiltInLogDir();
 
 // The card steps of a save, mode restore included, and the file's bytes:
 // header line, CR LF, the 8192 bytes read out. `mode_value` is the mode

@@ -40,6 +40,7 @@ struct ConsoleState {
   int fg = 7, bg = 0;  // the current pair; applied only from the first SetColor/GetColor
   bool input_ended = false;
   std::int64_t last_byte_ms = 0;
+  std::int64_t idle_ms = 0;  // when no key was last found pending
 };
 
 NullTerminal null_terminal;
@@ -121,6 +122,7 @@ void WaitForInput(ConsoleState& s) {
     timeout = timeout < 0 ? esc : std::min(timeout, esc);
   }
   s.terminal->WaitInput(timeout);
+  s.idle_ms = s.terminal->NowMs();
 }
 
 void ApplyColor(ConsoleState& s) {
@@ -139,7 +141,9 @@ void Print(ConsoleState& s, std::string_view text) {
 void InstallConsole(Terminal* terminal, const TermCaps& caps) {
   state = std::make_unique<ConsoleState>();
   state->terminal = terminal ? terminal : &null_terminal;
-  state->renderer.SetCaps(caps);
+  TermCaps shown = caps;
+  shown.steady_backgrounds = caps.steady_backgrounds || state->terminal->BrightBackgroundsBlink();
+  state->renderer.SetCaps(shown);
   state->renderer.Invalidate();
   state->decoder.SetLinuxConsole(caps.linux_keys);
 }
@@ -163,7 +167,7 @@ void EndProgram(int status) {
   ConsoleState& s = S();
   FlushConsole();
   // An answer still on its way would reach whatever reads the terminal next
-  // (the shell) as typed text: it is read here, for a second at most.
+  // (the shell) as typed text: it is read here, until it counts as lost.
   std::int64_t now = s.terminal->NowMs();
   const std::int64_t until = now + s.sender.WaitLimitMs(now);
   while (s.sender.pacer().asking() && s.sender.pacer().answering() && !s.input_ended &&
@@ -231,9 +235,12 @@ KeyCode WaitKey() {
   ConsoleState& s = S();
   for (;;) {
     // Keys already waiting are handled before anything is drawn: the
-    // picture goes out only when no key is pending.
+    // picture goes out when no key is pending, or when it has stood still
+    // too long while they are (a paste of many keys).
     ReadKeyboard(s);
-    if (s.queue.Empty()) Flush(s, /*forced=*/false);
+    const std::int64_t now = s.terminal->NowMs();
+    if (s.queue.Empty()) s.idle_ms = now;
+    if (s.queue.Empty() || s.sender.Overdue(now, s.idle_ms)) Flush(s, /*forced=*/false);
     s.terminal->Sleep(kWaitKeyPollMs);
     KeyCode code = PollKey();
     if (!code.empty()) return code;

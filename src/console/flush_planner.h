@@ -21,12 +21,17 @@ struct Flush {
   const Grid* want = nullptr;
   int cursor_row = 0, cursor_col = 0;  // where the cursor ends; 0 = hidden
   bool can_restore = false;            // it ends where it started (DECSC/DECRC)
+  // Whether DECRC may take the cursor back after cells that leave the
+  // terminal in state `t`. Not after a write into the last column: some
+  // terminals keep the wrap pending through DECRC, so the next character
+  // would wrap and scroll; the cursor is moved there instead.
+  bool Restores(const Term& t) const { return can_restore && !t.wrap_pending; }
   // Bytes still due after the cells to take the cursor to its place.
   int CursorCost(const Term& t) const {
     if (cursor_row == 0) return 0;
     Term probe = t;
     int move = Move(probe, view, cursor_row, cursor_col, false, nullptr);
-    return can_restore ? std::min(move, 4) : move;
+    return Restores(t) ? std::min(move, 4) : move;
   }
 };
 

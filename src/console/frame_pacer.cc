@@ -6,7 +6,7 @@
 namespace q7t {
 
 std::int64_t FramePacer::AnswerDue() const {
-  std::int64_t us = answering_ ? us_per_byte_ : kUnmeasuredUsPerByte;
+  std::int64_t us = std::max(us_per_byte_, kUnmeasuredUsPerByte);
   return asked_at_ + kAnswerTimeoutMs + static_cast<std::int64_t>(asked_bytes_) * us / 1000;
 }
 
@@ -20,14 +20,20 @@ FramePacer::Step FramePacer::Next(std::int64_t now) {
   }
   if (!answering_) return Step::kWrite;
   if (asking_) return Step::kHold;
-  if (unconfirmed_ == 0) return Step::kWrite;
+  return InFlight(now) ? Step::kAsk : Step::kWrite;
+}
+
+bool FramePacer::InFlight(std::int64_t now) const {
+  if (unconfirmed_ == 0) return false;
   std::int64_t drained =
       unconfirmed_since_ + kSlackMs + static_cast<std::int64_t>(unconfirmed_) * us_per_byte_ / 1000;
-  bool in_flight = now < std::max(last_write_ + kBurstMs, drained);
-  return in_flight ? Step::kAsk : Step::kWrite;
+  return now < std::max(last_write_ + kMeasureMs, drained);
 }
 
 void FramePacer::Wrote(std::size_t bytes, bool asked, std::int64_t now) {
+  // What was written long enough ago is taken as shown, so that the next
+  // answer times only the bytes since (and not the pause before them).
+  if (!asking_ && !InFlight(now)) unconfirmed_ = 0;
   if (unconfirmed_ == 0) unconfirmed_since_ = now;
   unconfirmed_ += bytes;
   last_write_ = now;
@@ -101,6 +107,7 @@ void FrameSender::Flush(Renderer& renderer, const Grid& wanted, Terminal& termin
   if (ask) out_ += kAttributesRequest;
   terminal.Write(out_);
   pacer_.Wrote(out_.size(), ask, now);
+  last_frame_ = now;
 }
 
 bool FrameSender::RenderPiece(Renderer& renderer, const Grid& wanted, std::size_t budget) {

@@ -4,13 +4,17 @@
 // request is out no frame is written: keys go on being read and applied to
 // the model, and when the answer comes the newest picture goes out as one
 // difference. The first frame carries the first request: a terminal that
-// never answers is not paced. An answer that has not come a second after the
-// line could have carried what its request follows is taken as lost, and
-// drawing goes on.
+// never answers is not paced. A frame that follows the last one within about
+// a second waits for the answer to a request of its own, so a line that slows
+// later is noticed at the next frame. An answer that has not come a second
+// after the line could have carried what its request follows is taken as
+// lost, and drawing goes on.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -28,9 +32,10 @@ inline constexpr std::string_view kAttributesRequest = "\x1b[c";
 //
 // A request is not sent after every frame (that would cost bytes on every
 // key): only when the next frame is due while the last one may still be on
-// its way, that is, within kBurstMs of it (keys come faster than a person
-// reads) or within the time the line was last measured to need for that
-// many bytes. The answer to that request measures the line again.
+// its way, that is, within kMeasureMs of it (faster than a person reads, as
+// with a held or pasted key) or within the time the line was last measured
+// to need for that many bytes. The answer to that request measures the line
+// again, so a line that was fast once and slows is noticed.
 class FramePacer {
  public:
   enum class Step : std::uint8_t {
@@ -42,7 +47,7 @@ class FramePacer {
   // bytes before its request is lost.
   static constexpr int kAnswerTimeoutMs = 1000;
   static constexpr int kLostLimit = 3;  // lost answers in a row end the pacing
-  static constexpr int kBurstMs = 100;
+  static constexpr int kMeasureMs = 1000;
   // On a slow line a frame that takes more than two pieces of this much
   // line time goes out in pieces, so that little is in flight when the
   // picture changes again.
@@ -66,10 +71,13 @@ class FramePacer {
   // the terminal's and the program's own delays.
   static constexpr int kSlackMs = 30;
   static constexpr std::size_t kMinSample = 64;
-  // Before the first answer the line is taken as a 9600 bit/s one.
+  // Before the first answer the line is taken as a 9600 bit/s one, and an
+  // answer is waited for at least as long as such a line needs.
   static constexpr std::int64_t kUnmeasuredUsPerByte = 1042;
 
   std::int64_t AnswerDue() const;
+  // Bytes written may still be on their way to the screen.
+  bool InFlight(std::int64_t now) const;
 
   bool answering_ = false;  // the terminal answers requests
   bool asking_ = false;     // a request is out
@@ -94,6 +102,12 @@ class FrameSender {
   // request: a terminal that answers it is paced from then on.
   void Flush(Renderer& renderer, const Grid& wanted, Terminal& terminal, bool forced);
   void Answered(std::int64_t now) { pacer_.Answered(now); }
+  // While keys wait to be applied: the picture has stood still so long that
+  // the newest one should go out before them (still at the pace above).
+  // `keys_since`: when the program last found no key pending.
+  bool Overdue(std::int64_t now, std::int64_t keys_since) const {
+    return now - std::max(last_frame_, keys_since) >= kAliveMs;
+  }
   int WaitLimitMs(std::int64_t now) const { return pacer_.WaitLimitMs(now); }
   const FramePacer& pacer() const { return pacer_; }
 
@@ -102,7 +116,11 @@ class FrameSender {
   // a piece of the difference went.
   bool RenderPiece(Renderer& renderer, const Grid& wanted, std::size_t budget);
 
+  // While keys wait, a frame at least this often.
+  static constexpr int kAliveMs = 250;
+
   FramePacer pacer_;
+  std::int64_t last_frame_ = std::numeric_limits<std::int64_t>::min() / 2;
   Grid sent_;         // the grid the terminal is brought to by what was written
   int next_row_ = 1;  // where the next piece starts looking for a change
   bool probed_ = false;

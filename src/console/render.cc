@@ -104,7 +104,7 @@ void Renderer::Draw(const Grid& wanted, const GlyphTable& glyphs, Term& term, st
     std::copy_n(&want_.At(r, 1), view.cols, &shown_.At(r, 1));
   }
   Term probe = term;
-  if (show && flush.can_restore && !cells.empty() &&
+  if (show && flush.Restores(term) && !cells.empty() &&
       Move(probe, view, flush.cursor_row, flush.cursor_col, false, nullptr) > 4) {
     out +=
         "\x1b"

@@ -49,6 +49,9 @@ class Terminal {
   // Num Lock is on, where the terminal can tell (the Linux console): its
   // keypad then sends the same forms in application mode either way.
   virtual bool NumLockOn() { return false; }
+  // A bright background can only be had by blinking (the Linux console in
+  // VGA text mode): the console then draws backgrounds steady.
+  virtual bool BrightBackgroundsBlink() const { return false; }
   // A signal key arrived as a key sequence: the platform raises its signal
   // where the keyboard protocol kept the line discipline from doing so.
   virtual void SignalKeyPressed(SignalKey) {}

@@ -14,9 +14,17 @@ namespace q7t {
 
 namespace {
 
+// The package grants port access to the group q7t when asked to; a copy
+// built otherwise is granted it by hand.
+#ifdef Q7T_DEBIAN_PACKAGE
+constexpr const char* kRemedy =
+    "run as root, or have root grant the group q7t port access (dpkg-reconfigure q7tlog, "
+    "answer yes) and add you to it (adduser USER q7t), then log in again";
+#else
 constexpr const char* kRemedy =
     "run as root, or grant the capability to this program for one group: "
     "chgrp q7t q7tlog && chmod 750 q7tlog && setcap cap_sys_rawio+ep q7tlog";
+#endif
 
 // The last word for the end of the program, in two buffers: a new one is
 // written into the buffer not on show and then put on show, so a signal

@@ -31,9 +31,6 @@ class PosixTerminal : public Terminal {
   // The terminal's type: "linux" on a Linux virtual console whatever TERM
   // says, otherwise TERM ("" when unset).
   std::string TermName() const;
-  // True on a Linux console in VGA text mode, where a bright background
-  // can only be had by blinking.
-  bool BrightBackgroundsBlink() const;
 
   void Write(std::string_view bytes) override;
   bool ReadAvailable(std::string& out) override;
@@ -44,6 +41,8 @@ class PosixTerminal : public Terminal {
   Events TakeEvents() override;
   void KeyboardProtocolOffered() override;
   bool NumLockOn() override;
+  // True on a Linux console in VGA text mode.
+  bool BrightBackgroundsBlink() const override;
   void SignalKeyPressed(SignalKey key) override;
 
  private:

@@ -7,27 +7,23 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/commands.h"
 #include "app/menu.h"
+#include "card/card_lock.h"
 #include "card/save_log.h"
 #include "console/console.h"
 #include "platform/clock.h"
+#include "support/fake_lock_store.h"
 #include "support/fake_terminal.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 #include "support/recording_port_bus.h"
 
 namespace q7t {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // What one descriptor (stdout or stderr) receives while it lives.
 class Captured {
@@ -116,9 +112,14 @@ TEST_F(CommandLine, EachCommandMakesTheAccessesOfItsMenuKey) {
     std::string keys;
   };
   const Case kCases[] = {
-      {{"status"}, "x"},         {{"baud", "9600"}, "b9600\r"},   {{"baud", "1908"}, "b1908\r"},
-      {{"mode", "1f"}, "m1F\r"}, {{"mode", "0"}, "m0\r"},         {{"copy"}, "r"},
-      {{"reset"}, "z"},          {{"save", dir_.File("x")}, "s"},
+      {{"status"}, "x"},
+      {{"baud", "9600"}, "b9600\r"},
+      {{"baud", "1907.38"}, "b1907.38\r"},
+      {{"mode", "1f"}, "m1F\r"},
+      {{"mode", "0"}, "m0\r"},
+      {{"copy"}, "r"},
+      {{"reset"}, "z"},
+      {{"save", dir_.File("x")}, "s"},
   };
   SetLogDir(dir_.path());
   for (const Case& c : kCases) {
@@ -136,6 +137,7 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
   // A capture accepted by mistake would end at once (--seconds=0).
   const Case kCases[] = {
       {{"baud", "1200"}, "baud rate '1200' is too low: its divisor 104167"},
+      {{"baud", "1907.35"}, "its divisor 65536 does not fit"},
       {{"baud", "9600baud"}, "'9600baud' is not a positive number"},
       {{"baud", "--", "-9600"}, "'-9600' is not"},
       {{"baud", "250000001"}, "'250000001' is too high"},
@@ -160,6 +162,10 @@ TEST_F(CommandLine, BadCommandLinesTouchNothing) {
       {{"--seconds=0", "capture", "f", "--hold", "1025M"}, "--hold '1025M' is above 1G"},
       {{"--seconds=0", "capture", "/dev/null"}, "file '/dev/null' is not a regular file"},
       {{"--seconds=0", "capture", "-", "--rotate", "1M"}, "--rotate needs a FILE"},
+      {{"--wait", "1.5", "copy"}, "wait '1.5' is not a whole number of seconds"},
+      {{"--wait=-1", "copy"}, "wait '-1' is not"},
+      {{"--wait", "3"}, "option '--wait' belongs to the commands"},
+      {{"--lock", "/run/", "copy"}, "lock file '/run/' is not a file name"},
   };
   for (const Case& c : kCases) {
     const Outcome got = Run(c.args);
@@ -217,8 +223,9 @@ TEST_F(CommandLine, SaveWritesTheBytesOfTheMenusSave) {
   for (int k = 0; k < kLogBufferSize; ++k) log.push_back((k * 37 + 13) & 0xFF);
   bus_.SetLogBytes(log);
   SetLogDir(dir_.path());
+  test::SyncProbe probe;  // each save below that writes a file flushes it once
   Menu("s");
-  const std::string by_menu = ReadAll(dir_.File(kLogFileName));
+  const std::string by_menu = test::ReadWhole(dir_.File(kLogFileName));
   ASSERT_EQ(by_menu.size(), static_cast<std::size_t>(kLogFileSize));
   EXPECT_EQ(by_menu.substr(0, 49), "Serial Line Log 12-08-2026 05:33:10 RdCnt=1/00123");
 
@@ -226,7 +233,7 @@ TEST_F(CommandLine, SaveWritesTheBytesOfTheMenusSave) {
   EXPECT_EQ(Run({"save", "-"}).out, by_menu);
   bus_.SetLogBytes(log);
   EXPECT_EQ(Run({"save", "copy.txt"}).status, 0);  // relative to the working directory
-  EXPECT_EQ(ReadAll(dir_.File("copy.txt")), by_menu);
+  EXPECT_EQ(test::ReadWhole(dir_.File("copy.txt")), by_menu);
 
   // No FILE: SerLog.txt in the log folder, from the option over the variable.
   test::ScopedTempDir other;
@@ -234,7 +241,8 @@ TEST_F(CommandLine, SaveWritesTheBytesOfTheMenusSave) {
   EXPECT_EQ(Run({"save"}, Program::kRealCard, dir_.path().c_str()).status, 0);
   bus_.SetLogBytes(log);
   EXPECT_EQ(Run({"save", "-L", other.path()}, Program::kRealCard, "/nonexistent").status, 0);
-  EXPECT_EQ(ReadAll(other.File(kLogFileName)), by_menu);
+  EXPECT_EQ(test::ReadWhole(other.File(kLogFileName)), by_menu);
+  EXPECT_EQ(test::SyncProbe::files, 4);
   EXPECT_EQ(Run({"status"}, Program::kRealCard, "/nonexistent").status, 2);
 }
 
@@ -254,6 +262,32 @@ TEST_F(CommandLine, RefusedPortsAreAnErrorAndNoLogIsWritten) {
     EXPECT_EQ(got.err, "q7tlog: no access to the card's ports (why)\n");
   }
   EXPECT_FALSE(std::filesystem::exists(dir_.File(kLogFileName)));
+}
+
+// The pass and the command's accesses are one sequence under the card-wide
+// lock; a card another process holds past --wait is given up untouched.
+TEST_F(CommandLine, OneShotHoldsTheCardOnceOrGivesUp) {
+  test::FakeLockStore store(bus_);
+  SetCardLockStore(&store);
+  EXPECT_EQ(Run({"copy"}).status, 0);
+  EXPECT_EQ(store.holds_, 1);
+  EXPECT_EQ(store.outside_, "");
+  EXPECT_EQ(store.under_,
+            "idx 38, rd; idx 39, rd; idx 3A, rd (note 05) idx 3A, wr 15; idx 3B, wr 01; "
+            "idx 3A, wr 05 (note cleared) |");
+
+  store.busy_until_ms_ = -1;
+  const Outcome got = Run({"--wait", "2", "copy"});
+  SetCardLockStore(nullptr);
+  EXPECT_EQ(got.status, 1);
+  EXPECT_EQ(store.outside_ + got.traffic, "");
+  EXPECT_EQ(store.now_ms_, 2000);
+  EXPECT_EQ(got.err,
+            "q7tlog: the card is held by process 4321; waiting\n"
+            "q7tlog: the card is still held by process 4321 after 2 s; gave up\n");
+  EXPECT_EQ(Run({"--lock", "/x/card.lock", "status"}, Program::kRealCard, nullptr).status, 0);
+  EXPECT_EQ(inv_.lock, "/x/card.lock");
+  EXPECT_EQ(inv_.wait_ms, 10000);
 }
 
 TEST_F(CommandLine, StatusAsTheMenuShowsItAndAsJson) {

@@ -1,24 +1,25 @@
-// The log save against what may already sit at "SerLog.txt" or guard it:
-// a folder, links that lead nowhere or to a folder, a FIFO, a log the file
-// system will not let anyone replace. Each save either writes a regular
-// file in the log's place or says why and leaves what was there alone, and
-// the card steps always run in full. (A full disk, a missing folder and a
-// link to a file are in save_log_test.cc.)
+// The log save against what may already sit at "SerLog.txt" or guard it,
+// and against a write or a flush that fails: a folder, links that lead
+// nowhere or to a folder, a FIFO, a log the file system will not let anyone
+// replace, a file size limit, a disk that cannot flush. Each save either
+// writes a regular file in the log's place or says why and leaves what was
+// there alone, and the card steps always run in full. (A missing folder is
+// in save_log_test.cc.)
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@
 #include "card/card.h"
 #include "card/save_log.h"
 #include "platform/clock.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 #include "support/recording_port_bus.h"
 
@@ -38,17 +40,6 @@ constexpr const char* kOldLog = "old log\r\nsecond line\r\n";
 
 os::LocalTime FixedClock() {
   return {2027, 3, 14, 23, 59, 58};
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  return out.good();
 }
 
 std::set<std::string> Entries(const std::string& dir) {
@@ -72,44 +63,36 @@ std::string ExpectedFile() {
   return file;
 }
 
-// Sets the immutable attribute on a file (which binds root too: no rename
-// over it, no unlink) and clears it again when it goes, so that the folder
-// can be removed.
-class Immutable {
- public:
-  explicit Immutable(std::string path) : path_(std::move(path)) { set_ = Change(true); }
-  ~Immutable() {
-    if (set_) Change(false);
+// Sets or clears the immutable attribute of a file, which binds root too:
+// no rename over it, no unlink.
+bool SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
   }
-  Immutable(const Immutable&) = delete;
-  Immutable& operator=(const Immutable&) = delete;
-  bool set() const { return set_; }
-
- private:
-  bool Change(bool on) {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-      ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
-  }
-
-  std::string path_;
-  bool set_ = false;
-};
+  ::close(fd);
+  return ok;
+}
 
 // One row's folders: `save` receives the log; `elsewhere` is outside it,
-// for what links lead to.
+// for what links lead to. What a row put in place besides files is undone
+// before the folders go.
 struct Scene {
   test::ScopedTempDir save, elsewhere;
   std::string log() const { return save.File(kLogFileName); }
-  std::vector<std::unique_ptr<Immutable>> guards;  // cleared before the folders go
+  std::vector<std::function<void()>> undo;
+  ~Scene() {
+    for (auto it = undo.rbegin(); it != undo.rend(); ++it) (*it)();
+  }
 };
+
+void OldLogKept(const Scene& s) {
+  EXPECT_EQ(test::ReadWhole(s.log()), kOldLog);
+}
 
 struct Fault {
   const char* name;
@@ -124,13 +107,14 @@ TEST(SaveFaults, LogPlaceTakenOrGuarded) {
   const Fault kFaults[] = {
       {"a folder named like the log",
        [](Scene& s) {
-         return ::mkdir(s.log().c_str(), 0755) == 0 && WriteAll(s.log() + "/inner", "inside");
+         return ::mkdir(s.log().c_str(), 0755) == 0 &&
+                test::WriteWhole(s.log() + "/inner", "inside");
        },
        EISDIR,
        [](const Scene& s) {
          EXPECT_TRUE(std::filesystem::is_directory(s.log()));
          EXPECT_EQ(Entries(s.log()), std::set<std::string>{"inner"});
-         EXPECT_EQ(ReadAll(s.log() + "/inner"), "inside");
+         EXPECT_EQ(test::ReadWhole(s.log() + "/inner"), "inside");
        }},
       {"a dangling link",
        [](Scene& s) { return ::symlink(s.elsewhere.File("absent").c_str(), s.log().c_str()) == 0; },
@@ -139,6 +123,13 @@ TEST(SaveFaults, LogPlaceTakenOrGuarded) {
          // Written through, the link would have made this file.
          EXPECT_TRUE(Entries(s.elsewhere.path()).empty());
        }},
+      {"a link to a file elsewhere",
+       [](Scene& s) {
+         return test::WriteWhole(s.elsewhere.File("precious"), "keep me") &&
+                ::symlink(s.elsewhere.File("precious").c_str(), s.log().c_str()) == 0;
+       },
+       0,
+       [](const Scene& s) { EXPECT_EQ(test::ReadWhole(s.elsewhere.File("precious")), "keep me"); }},
       {"a link to a folder",
        [](Scene& s) { return ::symlink(s.elsewhere.path().c_str(), s.log().c_str()) == 0; }, 0,
        [](const Scene& s) { EXPECT_TRUE(Entries(s.elsewhere.path()).empty()); }},
@@ -146,11 +137,32 @@ TEST(SaveFaults, LogPlaceTakenOrGuarded) {
        [](const Scene&) {}},
       {"an immutable log",
        [](Scene& s) {
-         if (!WriteAll(s.log(), kOldLog)) return false;
-         s.guards.push_back(std::make_unique<Immutable>(s.log()));
-         return s.guards.back()->set();
+         if (!test::WriteWhole(s.log(), kOldLog) || !SetImmutable(s.log(), true)) return false;
+         s.undo.push_back([path = s.log()] { SetImmutable(path, false); });
+         return true;
        },
-       EPERM, [](const Scene& s) { EXPECT_EQ(ReadAll(s.log()), kOldLog); }},
+       EPERM, OldLogKept},
+      {"a write cut short by a file size limit (which binds root too)",
+       [](Scene& s) {
+         rlimit limit;
+         ::getrlimit(RLIMIT_FSIZE, &limit);
+         const rlimit small{4096, limit.rlim_max};
+         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+         s.undo.push_back([limit, handler] {
+           ::setrlimit(RLIMIT_FSIZE, &limit);
+           std::signal(SIGXFSZ, handler);
+         });
+         return test::WriteWhole(s.log(), kOldLog) && ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+       },
+       EFBIG, OldLogKept},
+      {"a flush that fails",
+       [](Scene& s) {
+         auto probe = std::make_shared<test::SyncProbe>();
+         test::SyncProbe::fail_with = EIO;
+         s.undo.push_back([probe]() mutable { probe.reset(); });
+         return test::WriteWhole(s.log(), kOldLog);
+       },
+       EIO, OldLogKept},
   };
 
   os::SetClockForTest(FixedClock);
@@ -182,7 +194,7 @@ TEST(SaveFaults, LogPlaceTakenOrGuarded) {
       struct stat st;
       ASSERT_EQ(::lstat(scene.log().c_str(), &st), 0);
       EXPECT_TRUE(S_ISREG(st.st_mode)) << "the new log takes the place itself";
-      EXPECT_EQ(ReadAll(scene.log()), ExpectedFile());
+      EXPECT_EQ(test::ReadWhole(scene.log()), ExpectedFile());
     } else {
       EXPECT_FALSE(outcome.ok);
       const std::string reason = std::strerror(f.error);

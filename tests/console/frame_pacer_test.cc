@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/screen.h"
@@ -81,19 +82,6 @@ class Paced : public ::testing::Test {
   Grid grid_;
 };
 
-TEST_F(Paced, TerminalThatNeverAnswersGetsEveryFrame) {
-  Show(0);
-  EXPECT_EQ(Requests(Flush()), 1);  // the first frame asks once
-  for (int top = 1; top <= 5; ++top) {
-    At(top * 5);
-    Show(top);
-    std::string out = Flush();
-    EXPECT_FALSE(out.empty()) << top;
-    EXPECT_EQ(Requests(out), 0) << top;
-  }
-  EXPECT_EQ(Mismatch(), "");
-}
-
 TEST_F(Paced, KeysFasterThanTheTerminalGiveTheNewestPictureOnly) {
   Show(1);
   Flush();
@@ -128,35 +116,120 @@ TEST_F(Paced, KeysFasterThanTheTerminalGiveTheNewestPictureOnly) {
   EXPECT_EQ(Flush(), "");  // nothing changed: nothing written, nothing asked
 }
 
-TEST_F(Paced, LostAnswersTimeOutAndThreeInARowEndThePacing) {
-  Show(0);
-  Flush();
-  Answer();
-  std::int64_t t = 0;
-  for (int lost = 1; lost <= FramePacer::kLostLimit; ++lost) {
-    t += 2000;
-    At(t);
-    Show(lost * 2);
-    Flush();  // after a long pause: whole, no request
-    At(t + 10);
-    Show(lost * 2 + 1);
-    EXPECT_EQ(Flush(), kRequest) << lost;
-    At(t + 10 + FramePacer::kAnswerTimeoutMs - 1);
-    EXPECT_EQ(Flush(), "") << lost;
-    At(t + 10 + FramePacer::kAnswerTimeoutMs);
-    EXPECT_EQ(Requests(Flush()), 0) << lost;  // drawing goes on
-    EXPECT_EQ(Mismatch(), "") << lost;
-  }
-  // No longer paced: a quick frame goes out as it comes, without a request.
-  At(t + 2000);
-  Show(20);
-  Flush();
-  At(t + 2010);
-  Show(21);
-  std::string out = Flush();
-  EXPECT_GT(out.size(), kRequest.size());
-  EXPECT_EQ(Requests(out), 0);
+// What one flush wrote.
+enum class Out : std::uint8_t { kNothing, kFrame, kFrameAsked, kAsked };
+
+Out Kind(const std::string& out) {
+  if (out.empty()) return Out::kNothing;
+  if (out == kRequest) return Out::kAsked;
+  return Requests(out) > 0 ? Out::kFrameAsked : Out::kFrame;
 }
+
+// One step of a script on the test's clock: 'p' a new picture, flushed; 'w'
+// keys begin to wait; 'k' a new picture while they wait, flushed when the
+// picture is overdue; 'a' the terminal answers.
+struct Event {
+  std::int64_t at;
+  char op;
+  Out want = Out::kNothing;
+};
+struct Script {
+  const char* name;
+  std::vector<Event> events;
+};
+
+void PrintTo(const Script& script, std::ostream* os) {
+  *os << script.name;
+}
+
+class PacedScript : public Paced, public ::testing::WithParamInterface<Script> {};
+
+// Each flush writes what the row says, and once the terminal has answered
+// everything the emulator shows the last picture.
+TEST_P(PacedScript, WritesWhatTheRowSays) {
+  int top = 0;
+  std::int64_t keys_since = 0;
+  for (const Event& e : GetParam().events) {
+    At(e.at);
+    if (e.op == 'a') Answer();
+    if (e.op == 'w') keys_since = e.at;
+    if (e.op != 'p' && e.op != 'k') continue;
+    Show(++top * 23);  // a page on
+    std::string out = e.op == 'p' || sender_.Overdue(e.at, keys_since) ? Flush() : "";
+    EXPECT_EQ(Kind(out), e.want) << "at " << e.at;
+  }
+  At(term_.NowMs() + 10000);
+  for (int i = 0; i < 40 && !Flush().empty(); ++i) Answer();
+  EXPECT_EQ(Mismatch(), "");
+}
+
+constexpr Out kNo = Out::kNothing, kFrame = Out::kFrame, kFrameAsked = Out::kFrameAsked,
+              kAsked = Out::kAsked;
+
+INSTANTIATE_TEST_SUITE_P(
+    Decisions, PacedScript,
+    ::testing::Values(
+        // The first frame asks once; no answer, no pacing.
+        Script{"NeverAnswered", {{0, 'p', kFrameAsked}, {5, 'p', kFrame}, {10, 'p', kFrame}}},
+        // Keys a person presses one at a time: no request, however fast the
+        // line; a frame within a second of the last asks first.
+        Script{"PersonReading",
+               {{0, 'p', kFrameAsked},
+                {5, 'a'},
+                {1500, 'p', kFrame},
+                {2500, 'p', kFrame},
+                {3499, 'p', kAsked}}},
+        // Measured fast, then the line slows to 960 bytes a second: the
+        // second quick frame asks, its answer comes late (and is waited for
+        // as a 9600 bit/s line needs), and the next picture goes in pieces.
+        Script{"LineSlows",
+               {{0, 'p', kFrameAsked},
+                {5, 'a'},
+                {5000, 'p', kFrame},
+                {5200, 'p', kAsked},
+                {5400, 'p', kNo},
+                {6500, 'p', kNo},
+                {6900, 'a'},
+                {6900, 'p', kFrameAsked}}},
+        // The pause before a run of frames is not line time: measured at
+        // about 3 KB/s, the next picture goes whole.
+        Script{"PauseIsNotLineTime",
+               {{0, 'p', kFrameAsked},
+                {5, 'a'},
+                {1500, 'p', kFrame},
+                {5000, 'p', kFrame},
+                {5100, 'p', kAsked},
+                {5400, 'a'},
+                {5400, 'p', kFrame}}},
+        // Lost answers end the pacing only three in a row: two lost, one
+        // answered, two lost still pace; the third in a row ends it.
+        Script{"LostInARow", {{0, 'p', kFrameAsked}, {5, 'a'},
+                              {2000, 'p', kFrame},   {2010, 'p', kAsked},
+                              {5010, 'p', kFrame},   {7000, 'p', kFrame},
+                              {7010, 'p', kAsked},   {10010, 'p', kFrame},
+                              {12000, 'p', kFrame},  {12010, 'p', kAsked},
+                              {12015, 'a'},          {12020, 'p', kFrame},
+                              {14000, 'p', kFrame},  {14010, 'p', kAsked},
+                              {17010, 'p', kFrame},  {19000, 'p', kFrame},
+                              {19010, 'p', kAsked},  {22010, 'p', kFrame},
+                              {24000, 'p', kFrame},  {24010, 'p', kAsked},
+                              {27010, 'p', kFrame},  {27020, 'p', kFrame}}},
+        // Keys pasted at 3000: nothing drawn for 250 ms, then a frame at
+        // least that often while they are applied, still paced.
+        Script{"LongQueue",
+               {{0, 'p', kFrameAsked},
+                {5, 'a'},
+                {3000, 'w'},
+                {3010, 'k', kNo},
+                {3249, 'k', kNo},
+                {3250, 'k', kFrame},
+                {3260, 'k', kNo},
+                {3499, 'k', kNo},
+                {3500, 'k', kAsked},
+                {3502, 'a'},
+                {3510, 'k', kFrame},
+                {3520, 'p', kAsked}}}),
+    [](const ::testing::TestParamInfo<Script>& row) { return row.param.name; });
 
 // A line that carries 960 bytes a second: each request is answered when the
 // line has sent it. Once the first frame is shown (which measures the line),
@@ -219,6 +292,38 @@ TEST(ConsoleDrawing, KeysAlreadyWaitingAreAppliedBeforeDrawing) {
   EXPECT_EQ(typed, "abc");
   EXPECT_EQ(term.writes(), writes + 1);
   EXPECT_NE(term.output().find("abc"), std::string::npos);
+}
+
+// A paste of 600 keys while the program waits: the last 511 come, each
+// after its 10 ms poll, and while they are applied a frame goes out every
+// 250 ms of them, the first not before (keys already waiting come first).
+TEST(ConsoleDrawing, APasteIsDrawnWhileItsKeysAreApplied) {
+  struct Timed : test::FakeTerminal {
+    void Write(std::string_view bytes) override {
+      at.push_back(NowMs());
+      FakeTerminal::Write(bytes);
+    }
+    std::vector<std::int64_t> at;
+  } term;
+  InstallConsole(&term);
+  SetScreenSize(80, 25);
+  term.Pause(0);
+  term.Pause(5000);  // the program waits for input meanwhile
+  term.Type(std::string(600, 'k'));
+  int keys = 0;
+  EXPECT_THROW(
+      for (;;) {
+        WaitKey();
+        PrintText(std::to_string(++keys));
+      },
+      test::FakeTerminal::NoMoreInput);
+  EXPECT_EQ(keys, 511);
+  ASSERT_GE(term.at.size(), 3u);
+  const std::int64_t idle = 5010;  // the wait for input ends
+  EXPECT_EQ(term.at[1] - idle, 250);
+  EXPECT_LE(term.at.size(), 2u + 5110 / 250 + 1);  // not a frame per key
+  for (std::size_t i = 2; i < term.at.size(); ++i) EXPECT_LE(term.at[i] - term.at[i - 1], 250);
+  EXPECT_EQ(term.at.back(), idle + 511 * 10);
 }
 
 struct Ended {};

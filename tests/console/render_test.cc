@@ -548,6 +548,18 @@ TEST(Render, BottomRightCellDoesNotScroll) {
   renderer.Render(g, out);
   term.Feed(out);
   EXPECT_EQ(Mismatch(term, g, true), "");
+  // The cursor shown on that cell, its character written: the wrap pending
+  // there must not survive to the next flush (a blank would scroll).
+  g.cursor_visible = true;
+  g.cursor_row = 25;
+  g.cursor_col = 80;
+  for (char ch : {'!', 'D', ' '}) {
+    g.At(25, 80).ch = static_cast<std::uint8_t>(ch);
+    out.clear();
+    renderer.Render(g, out);
+    term.Feed(out);
+    EXPECT_EQ(Mismatch(term, g, true), "") << ch;
+  }
 }
 
 TEST(Render, ColourPairsUseOneSgr) {

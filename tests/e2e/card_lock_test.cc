@@ -1,9 +1,14 @@
 // The card-wide lock between processes, on the real-card build under
 // porttrap, whose one card model answers every process it traces: the
 // interactive tool saving and copying while two captures poll, each
-// sequence of port accesses whole in the trace; and the hold bit of a tool
-// killed in the middle of a save put back by the next process.
+// sequence of port accesses whole in the trace; the hold bit of a tool
+// killed in the middle of a save put back by the next process; a card held
+// by another process told and given up; and a lock another user could have
+// planted neither steering nor blocking the card. The programs take this
+// test's private lock (PrivateCardLock).
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +23,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -29,8 +35,6 @@
 
 namespace q7t::test {
 namespace {
-
-constexpr const char* kCardLockPath = "/run/lock/q7tlog.lock";
 
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -91,10 +95,13 @@ class OneCard : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const std::string why = PorttrapUnavailable(); !why.empty()) GTEST_SKIP() << why;
-    if (access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable";
     tool = CopyProgram("q7tlog", dir);
   }
-  OneRealCardAtATime alone_;
+  // The tool under porttrap, its trace in trace_path.
+  PtyProgram::Options Traced(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--trace", trace_path, "--", tool});
+    return ProgramOptions(porttrap, args);
+  }
   ScopedTempDir dir;
   std::string tool;
   const std::string porttrap = kPorttrap;
@@ -160,7 +167,82 @@ TEST_F(OneCard, KilledHolderLeavesTheCardReleasedForTheNextProcess) {
   std::smatch m;
   ASSERT_TRUE(std::regex_search(trace, m, kAfterKill)) << trace.substr(trace.size() - 300);
   EXPECT_LT(std::stoi(m[1]), 8192) << "the save ended before the kill";
-  EXPECT_EQ(ReadWhole(kCardLockPath), "");
+  EXPECT_EQ(ReadWhole(PrivateCardLock()), "");
+}
+
+// Another process holds the card (here this test, on the same lock file).
+class HeldCard {
+ public:
+  explicit HeldCard(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    EXPECT_EQ(flock(fd_, LOCK_EX), 0) << path;
+  }
+  ~HeldCard() { close(fd_); }
+  HeldCard(const HeldCard&) = delete;
+  HeldCard& operator=(const HeldCard&) = delete;
+
+ private:
+  int fd_;
+};
+
+::testing::AssertionResult EndsWith(PtyProgram& program, int want_status, int within_ms) {
+  int status = -1;
+  if (!program.WaitForExit(within_ms, &status)) {
+    return ::testing::AssertionFailure() << "still running: " << program.raw_output();
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != want_status) {
+    return ::testing::AssertionFailure() << "status " << status << ": " << program.raw_output();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The output holds `text` (waited for up to `ms`).
+bool Says(PtyProgram& program, const std::string& text, int ms = 0) {
+  return program.WaitFor(
+      [&](const VtermScreen&) { return program.raw_output().find(text) != std::string::npos; }, ms);
+}
+
+// A capture's first poll waits --wait seconds for a card another process
+// holds, saying after a second who holds it, then gives up untouched; later
+// polls wait on, and a SIGTERM ends that wait within a second.
+TEST_F(OneCard, HeldCardIsToldAndGivenUp) {
+  const std::string holder = "held by process " + std::to_string(getpid());
+  auto held = std::make_unique<HeldCard>(PrivateCardLock());
+  PtyProgram first(Traced({"capture", dir.File("cap"), "--wait", "1"}));
+  ASSERT_TRUE(EndsWith(first, 1, 5000));
+  EXPECT_TRUE(Says(first, "the card is " + holder + "; waiting")) << first.raw_output();
+  EXPECT_TRUE(Says(first, "still " + holder + "; no capture made")) << first.raw_output();
+  EXPECT_EQ(ReadWhole(trace_path), "") << "the card was touched";
+  held.reset();
+
+  PtyProgram capture(Traced({"capture", dir.File("cap"), "--baud", "1000000"}));
+  ASSERT_TRUE(Says(capture, " started, a poll every", 5000)) << capture.raw_output();
+  held = std::make_unique<HeldCard>(PrivateCardLock());
+  ASSERT_TRUE(Says(capture, holder + "; waiting", 5000)) << capture.raw_output();
+  kill(capture.pid(), SIGTERM);
+  ASSERT_TRUE(EndsWith(capture, 1, 1500));
+  EXPECT_TRUE(Says(capture, holder + ": the last drain did not happen")) << capture.raw_output();
+}
+
+// A lock file that every user may write, holding a hold note for mode 3F and
+// held by its maker: the menu runs as if it were not there (mode 0 shown),
+// and says so once, below the picture once the terminal is given back.
+TEST_F(OneCard, PlantedLockNeitherSteersNorBlocks) {
+  const std::string planted = dir.File("planted.lock");
+  std::ofstream(planted) << "hold 3F\n";
+  ASSERT_EQ(chmod(planted.c_str(), 0666), 0);
+  HeldCard held(planted);
+  PtyProgram::Options options = Traced({});
+  options.env = {{"Q7TLOG_LOCK", planted}};
+  PtyProgram menu(options);
+  ASSERT_TRUE(menu.WaitFor(ShowsFirstMenu)) << menu.ScreenDump();
+  const std::size_t shown = menu.raw_output().size();
+  ASSERT_TRUE(menu.Send("q"));
+  ASSERT_TRUE(EndsWith(menu, 0, 5000));
+  const std::string said = "q7tlog: not using the card's lock " + planted +
+                           ": it is writable by every user; going on without the card-wide lock";
+  const std::string& out = menu.raw_output();
+  EXPECT_EQ(out.find("q7tlog: "), out.find(said, shown)) << out;
+  EXPECT_EQ(out.find(said), out.rfind(said)) << out;
 }
 
 }  // namespace

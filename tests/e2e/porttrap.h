@@ -2,10 +2,7 @@
 // answers the real-card build's ports in the end-to-end tests.
 #pragma once
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -21,24 +18,5 @@ inline std::string PorttrapUnavailable() {
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
   return "porttrap cannot trace here (ptrace not allowed)";
 }
-
-// The real-card build takes the machine's card lock and may find a hold note
-// another test's program left: tests that run it hold this while they do,
-// one at a time, whatever runs the test programs in parallel.
-class OneRealCardAtATime {
- public:
-  OneRealCardAtATime()
-      : fd_(open("/run/lock/q7tlog-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)) {
-    if (fd_ >= 0) flock(fd_, LOCK_EX);  // without it, the tests run as they come
-  }
-  ~OneRealCardAtATime() {
-    if (fd_ >= 0) close(fd_);
-  }
-  OneRealCardAtATime(const OneRealCardAtATime&) = delete;
-  OneRealCardAtATime& operator=(const OneRealCardAtATime&) = delete;
-
- private:
-  int fd_;
-};
 
 }  // namespace q7t::test

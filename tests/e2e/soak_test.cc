@@ -16,13 +16,12 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <thread>
 #include <unordered_set>
 
 #include "e2e/menu_screen.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 #include "support/serial_line.h"
 
@@ -52,21 +51,6 @@ constexpr std::size_t kBufferSize = 8192;
 constexpr std::size_t kLogFileSize = kHeaderSize + 2 + kBufferSize;
 constexpr std::size_t kCountModulus = 32768;
 constexpr std::size_t kKeySize = 8;  // bytes that find a place in the stream
-
-// Bytes from a fixed seed. No run of kKeySize bytes occurs twice (checked
-// by the test), so any 8192-byte window names its one place.
-std::string MakeStream() {
-  std::mt19937 rng(0x51A7u);
-  std::string stream;
-  stream.reserve(kStreamSize);
-  while (stream.size() < kStreamSize) {
-    std::uint32_t word = rng();
-    for (int k = 0; k < 4 && stream.size() < kStreamSize; ++k, word >>= 8) {
-      stream.push_back(static_cast<char>(word & 0xFF));
-    }
-  }
-  return stream;
-}
 
 bool KeysAreUnique(const std::string& stream) {
   std::unordered_set<std::string_view> seen;
@@ -132,11 +116,6 @@ class LineFeeder {
   std::atomic<int> error_{0};
   std::thread thread_;
 };
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // VmRSS of a live process in kB; -1 when it cannot be read.
 long ResidentKb(pid_t pid) {
@@ -228,7 +207,9 @@ bool CountFits(const std::string& counter, std::size_t low, std::size_t high, st
 }
 
 TEST(Soak, SavesUnderASteadyLineAreGapFreeWindows) {
-  const std::string stream = MakeStream();
+  // No run of kKeySize bytes occurs twice (checked below), so any 8192-byte
+  // window names its one place.
+  const std::string stream = RandomBytes(kStreamSize, 0x51A7u);
   ASSERT_TRUE(KeysAreUnique(stream));
   SerialLine line(/*nonblocking=*/true);
   ASSERT_FALSE(line.path.empty()) << line.error;

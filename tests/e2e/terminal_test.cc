@@ -8,20 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "e2e/menu_screen.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
 namespace {
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // q7tlog-sim started through sh with `redirections` (or arguments) after
 // it; stderr goes to dir/stderr unless they say otherwise.
@@ -44,7 +38,7 @@ TEST(Terminal, KeysFromStandardInputPictureOnStandardOutput) {
   int status = -1;
   ASSERT_TRUE(program.WaitForExit(5000, &status));
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadAll(dir.File("stderr")), "");
+  EXPECT_EQ(ReadWhole(dir.File("stderr")), "");
 }
 
 TEST(Terminal, NoUsableTerminalIsOneLineAndStatusOne) {
@@ -68,7 +62,7 @@ TEST(Terminal, NoUsableTerminalIsOneLineAndStatusOne) {
     int status = -1;
     ASSERT_TRUE(program.WaitForExit(5000, &status)) << c.name;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.name << ": " << status;
-    EXPECT_EQ(ReadAll(dir.File("stderr")), std::string("q7tlog-sim: ") + c.message + "\n")
+    EXPECT_EQ(ReadWhole(dir.File("stderr")), std::string("q7tlog-sim: ") + c.message + "\n")
         << c.name;
     EXPECT_TRUE(Cooked(program.master_fd())) << c.name;
   }
@@ -120,7 +114,7 @@ TEST(SimDevice, LossAndReturnAreToldAtTheEnd) {
   int status = -1;
   ASSERT_TRUE(program.WaitForExit(5000, &status));
   EXPECT_EQ(status, 0);
-  const std::string told = ReadAll(dir.File("stderr"));
+  const std::string told = ReadWhole(dir.File("stderr"));
   EXPECT_EQ(told.rfind("q7tlog-sim: " + line + " lost at ", 0), 0u) << told;
   EXPECT_NE(told.find("\nq7tlog-sim: " + line + " back at "), std::string::npos) << told;
   ::close(master);

@@ -1,10 +1,7 @@
-// The capture's file (appended to, rotated by size), its state file (one
-// writer, the record) and the card-wide lock file (created with care, an
-// exclusive flock, the hold note).
+// The capture's file (appended to, rotated by size) and its state file (one
+// writer, the record).
 #include "platform/capture_output.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +11,6 @@
 #include <iterator>
 
 #include "platform/capture_state.h"
-#include "platform/card_lock_file.h"
 #include "support/pty_harness.h"
 
 namespace q7t::os {
@@ -89,38 +85,6 @@ TEST(CaptureStateFile, GrowthSinceFollowsTheFileIntoItsRotations) {
   EXPECT_EQ(GrowthSince(path, record, 0), std::nullopt) << "path.1 is not looked at";
   ::unlink((path + ".1").c_str());
   EXPECT_EQ(GrowthSince(path, record, 5), std::nullopt);
-}
-
-TEST(CardLockFile, CreatedWithCareLocksExclusivelyAndKeepsTheNote) {
-  test::ScopedTempDir dir;
-  const std::string path = dir.File("q7tlog.lock");
-  const mode_t old_mask = ::umask(077);
-  std::string err;
-  auto lock = CardLockFile::Open(path, &err);
-  ::umask(old_mask);
-  ASSERT_TRUE(lock) << err;
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0644u);
-
-  const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  lock->Acquire();
-  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "another holder got in";
-  lock->Release();
-  EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-  ::close(other);
-
-  EXPECT_EQ(lock->HeldMode(), -1);
-  lock->SetHeldMode(0x15);
-  EXPECT_EQ(Read(path), "hold 15\n");
-  EXPECT_EQ(CardLockFile::Open(path, &err)->HeldMode(), 0x15) << "another process sees it";
-  lock->SetHeldMode(-1);
-  EXPECT_EQ(lock->HeldMode(), -1);
-
-  ASSERT_EQ(::symlink(path.c_str(), dir.File("link").c_str()), 0);
-  EXPECT_FALSE(CardLockFile::Open(dir.File("link"), &err)) << "a link is never followed";
-  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0644), 0);
-  EXPECT_FALSE(CardLockFile::Open(dir.File("fifo"), &err));
 }
 
 }  // namespace

@@ -8,16 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
+#include "support/files.h"
 #include "support/pty_harness.h"
 
 namespace q7t::os {
 namespace {
-
-void Write(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 TEST(FindRegularFileNoCase, RegularFilesOnlyExactNameFirst) {
   test::ScopedTempDir dir;
@@ -26,10 +21,10 @@ TEST(FindRegularFileNoCase, RegularFilesOnlyExactNameFirst) {
   EXPECT_FALSE(FindRegularFileNoCase(dir.path(), "SerLog.txt")) << "a folder is passed over";
   ASSERT_EQ(::mkfifo(dir.File("serlog.TXT").c_str(), 0644), 0);
   EXPECT_FALSE(FindRegularFileNoCase(dir.path(), "SerLog.txt")) << "a FIFO is passed over";
-  Write(dir.File("SERLOG.TXT"), "x");
+  test::WriteWhole(dir.File("SERLOG.TXT"), "x");
   EXPECT_EQ(FindRegularFileNoCase(dir.path(), "SerLog.txt"), "SERLOG.TXT");
   ::rmdir(dir.File("SerLog.txt").c_str());
-  Write(dir.File("SerLog.txt"), "y");
+  test::WriteWhole(dir.File("SerLog.txt"), "y");
   EXPECT_EQ(FindRegularFileNoCase(dir.path(), "SerLog.txt"), "SerLog.txt");
 }
 
@@ -39,7 +34,7 @@ TEST(ReadFile, OpensRegularFilesOnlyAndNeverBlocks) {
   EXPECT_FALSE(ReadFile::Open(dir.File("fifo")));
   EXPECT_FALSE(ReadFile::Open(dir.path()));
   EXPECT_FALSE(ReadFile::Open(dir.File("missing")));
-  Write(dir.File("f"), "hello");
+  test::WriteWhole(dir.File("f"), "hello");
   auto f = ReadFile::Open(dir.File("f"));
   ASSERT_TRUE(f);
   char buf[16];

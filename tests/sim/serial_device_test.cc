@@ -1,8 +1,12 @@
 // The virtual card listening on a pseudo-terminal.
 #include "sim/serial_device.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -65,6 +69,8 @@ TEST_F(PtyDevice, EveryByteArrivesAsSent) {
   ASSERT_TRUE(WaitFor([&] { return WriteCount(*sim_) >= static_cast<int>(bytes.size()); }));
   EXPECT_EQ(WriteCount(*sim_), static_cast<int>(bytes.size()));
   EXPECT_EQ(sim_->card().Buffer().substr(0, bytes.size()), bytes);
+  pollfd echo{master_, POLLIN, 0};
+  EXPECT_EQ(::poll(&echo, 1, 0), 0) << "the card wrote back to the line";
 }
 
 TEST_F(PtyDevice, LineSettingsFollowTheDivisor) {
@@ -81,12 +87,28 @@ TEST_F(PtyDevice, LineSettingsFollowTheDivisor) {
   }));
 }
 
-// The line is this program's alone: a second one is refused and the first
-// keeps receiving.
+// Whether uid 65534 can open `path` (this process itself when it is not
+// root: an exclusive line refuses every user but root).
+bool OpensAsAnotherUser(const char* path) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    ::_exit(::open(path, O_RDWR | O_NOCTTY) >= 0 ? 0 : 1);
+  }
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  return status == 0;
+}
+
+// The line is this program's alone: a second one is refused, another user's
+// program cannot open it even where the device's mode would let it, and the
+// first keeps receiving.
 TEST_F(PtyDevice, SecondProgramOnTheLineIsBusy) {
   std::string error;
   EXPECT_EQ(StartOn(name_, &error), nullptr);
   EXPECT_EQ(error, std::string("q7tlog-sim: cannot open ") + name_ + ": busy");
+  ASSERT_EQ(::fchmod(slave_, 0666), 0);
+  EXPECT_FALSE(OpensAsAnotherUser(name_));
   Send("still");
   EXPECT_TRUE(WaitFor([&] { return WriteCount(*sim_) == 5; }));
 }

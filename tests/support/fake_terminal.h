@@ -35,6 +35,12 @@ class FakeTerminal : public Terminal {
   }
   std::int64_t NowMs() override { return now_ms_; }
   void Bell() override { ++bells_; }
+  bool NumLockOn() override { return num_lock; }
+  bool BrightBackgroundsBlink() const override { return bright_backgrounds_blink; }
+
+  // What the terminal says of itself.
+  bool num_lock = false;
+  bool bright_backgrounds_blink = false;
 
   const std::string& output() const { return output_; }
   std::string TakeOutput() { return std::exchange(output_, {}); }

@@ -63,8 +63,11 @@ std::vector<std::pair<std::string, std::string>> ChildEnvironment(
   const char* home = std::getenv("HOME");
   std::string child_home = home != nullptr ? home : "/";
   if (options.drop_privileges) child_home = options.cwd.empty() ? "/" : options.cwd;
-  std::vector<std::pair<std::string, std::string>> env = {
-      {"TERM", options.term}, {"LANG", "C.UTF-8"}, {"PATH", kChildPath}, {"HOME", child_home}};
+  std::vector<std::pair<std::string, std::string>> env = {{"TERM", options.term},
+                                                          {"LANG", "C.UTF-8"},
+                                                          {"PATH", kChildPath},
+                                                          {"HOME", child_home},
+                                                          {"Q7TLOG_LOCK", PrivateCardLock()}};
   for (const auto& [name, value] : options.env) {
     auto same = [&](const auto& entry) { return entry.first == name; };
     auto it = std::find_if(env.begin(), env.end(), same);
@@ -112,7 +115,46 @@ std::vector<char*> CStrings(std::vector<std::string>& texts) {
   ChildFail("cannot run", path);
 }
 
+// Made before anything runs, so that even a program started with the test
+// process's own environment (fork and exec) finds it.
+class PrivateLock {
+ public:
+  PrivateLock() {
+    const char* base = std::getenv("TMPDIR");
+    std::string folder =
+        std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/q7t-lock-XXXXXX";
+    if (mkdtemp(folder.data()) == nullptr || chmod(folder.c_str(), 0755) != 0) return;
+    folder_ = folder;
+    path_ = folder + "/card.lock";
+    const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) close(fd);
+    fchmodat(AT_FDCWD, path_.c_str(), 0644, 0);
+    setenv("Q7TLOG_LOCK", path_.c_str(), 1);
+  }
+  // Only by the process that made it: a forked child that exits normally
+  // leaves it to the test.
+  ~PrivateLock() {
+    if (getpid() != owner_ || folder_.empty()) return;
+    unlink(path_.c_str());
+    rmdir(folder_.c_str());
+  }
+  PrivateLock(const PrivateLock&) = delete;
+  PrivateLock& operator=(const PrivateLock&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t owner_ = getpid();
+  std::string folder_, path_ = "/nonexistent/q7t-test-card.lock";
+};
+
+[[maybe_unused]] const bool kPrivateLockMade = !PrivateCardLock().empty();
+
 }  // namespace
+
+const std::string& PrivateCardLock() {
+  static const PrivateLock lock;
+  return lock.path();
+}
 
 ScopedTempDir::ScopedTempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -400,6 +442,14 @@ void PtyProgram::CloseMaster() {
   master_ = -1;
   hung_up_ = true;
   pending_input_.clear();
+}
+
+void PtyProgram::Scribble() {
+  std::string junk = "\x1b[m\x1b[2J";
+  for (int row = 1; row <= screen_.Rows(); ++row) {
+    junk += "\x1b[" + std::to_string(row) + "H" + std::string(screen_.Cols(), '#');
+  }
+  screen_.Feed(junk);
 }
 
 std::string PtyProgram::ScreenDump() const {

@@ -36,6 +36,14 @@ class ScopedTempDir {
   std::string path_;
 };
 
+// The card-wide lock that the programs started by tests take: one of this
+// test process's own (a file of mode 0644 in a folder of mode 0755, so that a
+// program run as another user can still lock it), never the machine's, whose
+// hold note a real card's capture service would act on. Named to every
+// program through $Q7TLOG_LOCK, set in this process's environment from its
+// start and in each PtyProgram's; removed when the process ends.
+const std::string& PrivateCardLock();
+
 // Copies `Q7T_BIN_DIR`/name into dir as an executable (mode 0755) and returns
 // the copy's path; the empty text (and a test failure) when the copy fails.
 std::string CopyProgram(std::string_view name, const ScopedTempDir& dir);
@@ -51,7 +59,8 @@ class PtyProgram {
     std::string term = "xterm-256color";
     std::string cwd;  // empty: the test's own working directory
     // Added to (or replacing entries of) the child's clean environment:
-    // TERM, LANG=C.UTF-8, PATH=/usr/local/bin:/usr/bin:/bin, HOME.
+    // TERM, LANG=C.UTF-8, PATH=/usr/local/bin:/usr/bin:/bin, HOME and
+    // Q7TLOG_LOCK (PrivateCardLock).
     std::vector<std::pair<std::string, std::string>> env;
     // Run as nobody (uid/gid 65534) when the test runs as root, so that port
     // access is refused even there. The program and cwd must be reachable for
@@ -96,6 +105,9 @@ class PtyProgram {
   const std::string& raw_output() const { return raw_output_; }
   void mark() { mark_ = raw_output_.size(); }
   std::size_t bytes_since_mark() const { return raw_output_.size() - mark_; }
+  // Wipes the emulator's picture, so that only a whole repaint brings the
+  // program's screen back.
+  void Scribble();
 
   // New window size: the pty (the kernel then sends SIGWINCH to the
   // program's process group) and the emulator. Output written before is fed

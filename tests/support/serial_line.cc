@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 namespace q7t::test {
 
@@ -24,6 +25,13 @@ SerialLine::SerialLine(bool nonblocking) {
 SerialLine::~SerialLine() {
   if (master >= 0) close(master);
   if (slave >= 0) close(slave);
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
+  return bytes;
 }
 
 }  // namespace q7t::test

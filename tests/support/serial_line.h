@@ -2,6 +2,7 @@
 // under test opens `path`, the test writes and reads at `master`.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace q7t::test {
@@ -17,5 +18,8 @@ struct SerialLine {
   std::string path;             // empty when no pseudo-terminal could be had
   std::string error;            // why not
 };
+
+// `size` bytes from a fixed seed, for a line to carry.
+std::string RandomBytes(std::size_t size, unsigned seed);
 
 }  // namespace q7t::test
