@@ -132,6 +132,7 @@ class CaptureRun {
   std::size_t held_from_ = 0;
   std::string write_error_;
   bool sync_failing_ = false, metrics_failing_ = false, ready_ = false;
+  bool started_ = false;           // the card read: the record has a counter word to keep
   std::int64_t last_wall_ms_ = 0;  // the last poll's
   std::int64_t last_watchdog_ms_ = 0;
 };
@@ -170,6 +171,7 @@ bool CaptureRun::Open() {
   }
   totals_.since = Now();
   Resume();
+  started_ = true;
   return true;
 }
 
@@ -344,7 +346,7 @@ bool CaptureRun::Poll(bool last, PollPlan* plan_out) {
 // Where the stream stands: the counter word polled, and the file's size
 // with what is still held on top of it.
 void CaptureRun::Record() {
-  if (!state_) return;
+  if (!state_ || !started_) return;  // a reopen while the first poll waits keeps the old record
   const os::CaptureFile::Position at = file_->position();
   state_->Write(os::CaptureRecord{engine_.last_word(), last_wall_ms_, engine_.line_rate(),
                                   HeldSize(), at.dev, at.ino, at.size});

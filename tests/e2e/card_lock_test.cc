@@ -202,16 +202,19 @@ bool Says(PtyProgram& program, const std::string& text, int ms = 0) {
 }
 
 // A capture's first poll waits --wait seconds for a card another process
-// holds, saying after a second who holds it, then gives up untouched; later
+// holds, saying after a second who holds it (and reopening its file on
+// SIGHUP, its record left alone), then gives up untouched; later
 // polls wait on, and a SIGTERM ends that wait within a second.
 TEST_F(OneCard, HeldCardIsToldAndGivenUp) {
   const std::string holder = "held by process " + std::to_string(getpid());
   auto held = std::make_unique<HeldCard>(PrivateCardLock());
-  PtyProgram first(Traced({"capture", dir.File("cap"), "--wait", "1"}));
+  PtyProgram first(Traced({"capture", dir.File("cap"), "--wait", "2"}));
+  ASSERT_TRUE(Says(first, "the card is " + holder + "; waiting", 3000)) << first.raw_output();
+  kill(first.pid(), SIGHUP);  // logrotate meanwhile: the file reopened, no record made up
   ASSERT_TRUE(EndsWith(first, 1, 5000));
-  EXPECT_TRUE(Says(first, "the card is " + holder + "; waiting")) << first.raw_output();
   EXPECT_TRUE(Says(first, "still " + holder + "; no capture made")) << first.raw_output();
   EXPECT_EQ(ReadWhole(trace_path), "") << "the card was touched";
+  EXPECT_EQ(ReadWhole(dir.File(".cap.q7tlog-capture")), "") << "a record without a reading";
   held.reset();
 
   PtyProgram capture(Traced({"capture", dir.File("cap"), "--baud", "1000000"}));
