@@ -23,9 +23,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
-#include <random>
 #include <regex>
 #include <string>
 #include <thread>
@@ -33,6 +31,7 @@
 
 #include "e2e/menu_screen.h"
 #include "e2e/porttrap.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 #include "support/serial_line.h"
 
@@ -44,18 +43,6 @@ using std::chrono::milliseconds;
 
 constexpr std::size_t kBytesPerSecond = 115200 / 10;
 constexpr std::size_t kKeySize = 8;  // a run of bytes that names its one place in the stream
-
-std::string MakeStream(std::size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string stream(size, '\0');
-  for (char& c : stream) c = static_cast<char>(rng() & 0xFF);
-  return stream;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A pseudo-terminal standing in for the serial line, fed from a thread at
 // the line's byte rate against a fixed timetable (a late wake-up catches up).
@@ -184,7 +171,7 @@ int FeedAndStop(PtyProgram& capture, FedLine& line, const std::string& stream) {
 
 TEST(Capture, ThirtySecondsAt115200AreCapturedByteForByte) {
   constexpr int kSeconds = 30;
-  const std::string stream = MakeStream(kBytesPerSecond * kSeconds, 0xC0FFEEu);
+  const std::string stream = RandomBytes(kBytesPerSecond * kSeconds, 0xC0FFEEu);
   FedLine line;
   ScopedTempDir dir;
   rusage before{}, after{};
@@ -252,7 +239,7 @@ constexpr std::size_t kAnySize = std::string::npos;
 // is reported with its exact size and counted in the totals, and the
 // interval then adapts, so it stays the only one.
 TEST(Capture, OverrunRingIsReportedWithTheExactLoss) {
-  const std::string stream = MakeStream(kBytesPerSecond * 3, 0x6A9u);
+  const std::string stream = RandomBytes(kBytesPerSecond * 3, 0x6A9u);
   FedLine line;
   ScopedTempDir dir;
   PtyProgram capture(Capture(line, dir.File("line.bin"), {"--baud", "9600"}));
@@ -276,7 +263,7 @@ TEST(Capture, OverrunRingIsReportedWithTheExactLoss) {
 // appends to it, never truncates, and says what it cannot know: the
 // virtual card died with the first one, so its counter starts again.
 TEST(Capture, KilledCaptureLeavesTheFileWholeAndTheNextReportsTheGap) {
-  const std::string stream = MakeStream(kBytesPerSecond * 4, 0xD1Eu);
+  const std::string stream = RandomBytes(kBytesPerSecond * 4, 0xD1Eu);
   FedLine line;
   ScopedTempDir dir;
   const std::string file = dir.File("line.bin");
@@ -306,7 +293,7 @@ TEST(Capture, RestartOnTheRealCardReadsOnFromTheRecord) {
   if (const std::string why = PorttrapUnavailable(); !why.empty()) GTEST_SKIP() << why;
   ScopedTempDir dir;
   const std::string file = dir.File("line.bin"), ring_file = dir.File("ring");
-  const std::string ring = MakeStream(8192, 0xB0Fu);
+  const std::string ring = RandomBytes(8192, 0xB0Fu);
   std::ofstream(ring_file, std::ios::binary) << ring;
   // One poll at a card whose counter stands at `count`; what it said.
   const auto capture = [&](int count, std::vector<std::string> flag, int status) {
@@ -341,7 +328,7 @@ TEST(Capture, RestartOnTheRealCardReadsOnFromTheRecord) {
 // What logrotate does: the file moved away, then SIGHUP. The capture goes
 // on in a new file; the two together are the stream.
 TEST(Capture, SighupAfterAMoveStartsANewFileAndLosesNothing) {
-  const std::string stream = MakeStream(kBytesPerSecond * 4, 0x40Bu);
+  const std::string stream = RandomBytes(kBytesPerSecond * 4, 0x40Bu);
   FedLine line;
   ScopedTempDir dir;
   const std::string file = dir.File("line.bin");
@@ -370,7 +357,7 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
   } kCases[] = {{"64M", 0}, {"8K", 3}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.hold);
-    const std::string stream = MakeStream(kBytesPerSecond * 5, 0xF11u);
+    const std::string stream = RandomBytes(kBytesPerSecond * 5, 0xF11u);
     FedLine line;
     ScopedTempDir dir;
     const std::string file = dir.File("line.bin");
@@ -404,7 +391,7 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
 // record, and the next one reports those bytes lost; one stopped while the
 // file still takes nothing reports what it could not write, in its totals.
 TEST(Capture, HeldBytesOfAKilledOrStoppedCaptureAreReportedLost) {
-  const std::string stream = MakeStream(kBytesPerSecond * 4, 0x4E1u);
+  const std::string stream = RandomBytes(kBytesPerSecond * 4, 0x4E1u);
   FedLine line;
   ScopedTempDir dir;
   const std::string file = dir.File("line.bin");
@@ -464,7 +451,7 @@ TEST(Capture, SecondWriterIsRefused) {
 // stderr carry their journal priority; the metrics file counts the bytes
 // the file holds.
 TEST(Capture, ServiceManagerJournalAndMetricsHearIt) {
-  const std::string stream = MakeStream(kBytesPerSecond * 2, 0x5E7u);
+  const std::string stream = RandomBytes(kBytesPerSecond * 2, 0x5E7u);
   FedLine line;
   ScopedTempDir dir;
   const std::string file = dir.File("line.bin"), metrics = dir.File("capture.prom");
@@ -528,7 +515,7 @@ TEST(Capture, ServiceManagerJournalAndMetricsHearIt) {
 TEST(Capture, ClosedPipeEndsTheCaptureWithStatusOne) {
   // As much as the reader takes, then nothing: the capture sees it gone
   // without a byte more to write.
-  const std::string stream = MakeStream(1000, 0x919u);
+  const std::string stream = RandomBytes(1000, 0x919u);
   FedLine line;
   PtyProgram capture(ProgramOptions(
       "/bin/bash",

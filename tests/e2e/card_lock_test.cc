@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <regex>
@@ -31,15 +30,11 @@
 
 #include "e2e/menu_screen.h"
 #include "e2e/porttrap.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 
 namespace q7t::test {
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

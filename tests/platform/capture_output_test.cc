@@ -8,18 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 
 #include "platform/capture_state.h"
+#include "support/files.h"
 #include "support/pty_harness.h"
 
 namespace q7t::os {
 namespace {
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TEST(CaptureFile, AppendsAndRotatesAtTheSizeKeepingTheNewest) {
   test::ScopedTempDir dir;
@@ -32,15 +27,16 @@ TEST(CaptureFile, AppendsAndRotatesAtTheSizeKeepingTheNewest) {
     ASSERT_EQ(file->Write("abc", &err), 3u) << err;  // the file is never truncated
     ASSERT_EQ(file->Write("0123456789ABCDEFGHIJxyz", &err), 23u) << err;
   }
-  EXPECT_EQ(Read(path + ".2"), "0123456789");  // "earlierabc" went with the third rotation
-  EXPECT_EQ(Read(path + ".1"), "ABCDEFGHIJ");
-  EXPECT_EQ(Read(path), "xyz");
+  EXPECT_EQ(test::ReadWhole(path + ".2"),
+            "0123456789");  // "earlierabc" went with the third rotation
+  EXPECT_EQ(test::ReadWhole(path + ".1"), "ABCDEFGHIJ");
+  EXPECT_EQ(test::ReadWhole(path), "xyz");
   EXPECT_FALSE(std::ifstream(path + ".3"));
   {
     auto file = CaptureFile::Open(path, 0, 1, &err);
     ASSERT_TRUE(file && file->Write("!", &err) == 1 && file->Sync(&err)) << err;
   }
-  EXPECT_EQ(Read(path), "xyz!");
+  EXPECT_EQ(test::ReadWhole(path), "xyz!");
 }
 
 // One capture at a time holds a file's state, for its rotated names too;
