@@ -5,9 +5,8 @@
 
 #include "card/card.h"
 #include "card/card_lock.h"
+#include "card/host.h"
 #include "console/text_ops.h"
-#include "platform/clock.h"
-#include "platform/files.h"
 
 namespace q7t {
 
