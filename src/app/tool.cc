@@ -21,11 +21,17 @@ namespace {
 os::PosixTerminal* g_terminal = nullptr;
 std::string (*g_end_note)() = nullptr;
 
-// The orderly end: the console has flushed; the terminal's modes go back and
+// The one end of the process once the menu runs: the console has flushed
+// (or the terminal cannot be written); the terminal's modes go back, the last
+// word goes below the picture (why the terminal failed, or the end note), and
 // the process ends at once (the virtual card's threads need no unwinding).
-void ExitTool(int status) {
+void ExitTool(int status, const std::string& failure) {
   if (g_terminal) g_terminal->Restore();
-  if (g_end_note) std::fputs(g_end_note().c_str(), stderr);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, failure.c_str());
+  } else if (g_end_note) {
+    std::fputs(g_end_note().c_str(), stderr);
+  }
   ::_exit(status);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "console/frame_pacer.h"
 #include "console/key_decoder.h"
@@ -55,6 +56,21 @@ ConsoleState& S() {
   return *state;
 }
 
+// The end itself, through the installed handler; a console without one is
+// a program that forgot to install it.
+[[noreturn]] void End(int status, const std::string& failure) {
+  if (exit_handler) exit_handler(status, failure);
+  std::abort();
+}
+
+// A failed write leaves the user without a picture: the program must not
+// carry on (or end as if all were well) without it. Asked after each call
+// that may write, so that nothing else happens in between.
+void EndIfUnwritable(ConsoleState& s) {
+  std::string why;
+  if (!s.terminal->Writable(&why)) End(1, why);
+}
+
 // Input ended (end of file, hang-up): the close key code goes into the queue
 // once, as a console-close notification does.
 void NoteInputEnded(ConsoleState& s) {
@@ -65,6 +81,7 @@ void NoteInputEnded(ConsoleState& s) {
 
 void TakeTerminalEvents(ConsoleState& s) {
   Terminal::Events ev = s.terminal->TakeEvents();
+  EndIfUnwritable(s);
   if (ev.repaint) {
     TermCaps caps = s.renderer.caps();
     if (ev.rows > 0 && ev.cols > 0) {
@@ -91,7 +108,10 @@ void ReadKeyboard(ConsoleState& s) {
     s.decoder.Idle(static_cast<int>(now - s.last_byte_ms));
   }
   int flags = 0;
-  if (s.decoder.TakeKittyReply(&flags)) s.terminal->KeyboardProtocolOffered();
+  if (s.decoder.TakeKittyReply(&flags)) {
+    s.terminal->KeyboardProtocolOffered();
+    EndIfUnwritable(s);
+  }
   while (s.decoder.TakeDeviceAttributes()) s.sender.Answered(now);
   if (SignalKey key = s.decoder.TakeSignalKey(); key != SignalKey::kNone) {
     s.terminal->SignalKeyPressed(key);
@@ -104,6 +124,7 @@ void ReadKeyboard(ConsoleState& s) {
 void Flush(ConsoleState& s, bool forced) {
   TakeTerminalEvents(s);
   s.sender.Flush(s.renderer, s.screen.grid(), *s.terminal, forced);
+  EndIfUnwritable(s);
 }
 
 // Blocks until input may have arrived. With the terminal gone and no key left
@@ -133,6 +154,7 @@ void Print(ConsoleState& s, std::string_view text) {
   s.screen.PrintText(text, [&s] {
     FlushConsole();
     s.terminal->Bell();
+    EndIfUnwritable(s);
   });
 }
 
@@ -176,8 +198,7 @@ void EndProgram(int status) {
     ReadKeyboard(s);
     now = s.terminal->NowMs();
   }
-  if (exit_handler) exit_handler(status);
-  std::exit(status);
+  End(status, "");
 }
 
 void SetScreenSize(int cols, int rows) {

@@ -32,9 +32,11 @@ Renderer& ConsoleRenderer();
 void FlushConsole();
 
 // How the program ends (Q, Esc, Home at an error line, terminal gone):
-// flush, then the installed exit handler (default: std::exit).
+// flush, then the installed exit handler, which ends the process. A write to
+// the terminal that fails (Terminal::Writable) ends it so too, at once, with
+// status 1 and the reason as `failure` (otherwise empty).
 [[noreturn]] void EndProgram(int status);
-using ExitHandler = void (*)(int status);
+using ExitHandler = void (*)(int status, const std::string& failure);
 void SetExitHandler(ExitHandler handler);
 
 void SetScreenSize(int cols, int rows);

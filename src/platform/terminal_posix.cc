@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -232,6 +231,10 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::
   // comes back as input (KeyboardProtocolOffered). The console's first frame
   // follows, with a device attributes request that every terminal answers.
   term->Write(kKittyQuery);
+  if (!term->Writable(err)) {
+    term->Restore();
+    return nullptr;
+  }
   return term;
 }
 
@@ -265,7 +268,7 @@ void SetAfterRestore(void (*after)()) {
 }
 
 void PosixTerminal::Write(std::string_view bytes) {
-  while (!bytes.empty() && !ended_) {
+  while (!bytes.empty() && !ended_ && !write_failed_) {
     ssize_t n = ::write(out_fd_, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -279,15 +282,16 @@ void PosixTerminal::Write(std::string_view bytes) {
     } else if (g_hangup || errno == EIO) {
       ended_ = true;  // the terminal is gone
     } else {
-      // Any other failure leaves the user without a picture: the program
-      // must not carry on (or end as if all were well) without it.
-      const int e = errno;
-      Restore();
-      std::fprintf(stderr, "%s: cannot write to the terminal: %s\n", program_invocation_short_name,
-                   std::strerror(e));
-      ::_exit(1);
+      write_failed_ = true;  // any other failure: Writable tells it
+      write_errno_ = errno;
     }
   }
+}
+
+bool PosixTerminal::Writable(std::string* err) const {
+  if (!write_failed_) return true;
+  if (err) *err = std::string("cannot write to the terminal: ") + std::strerror(write_errno_);
+  return false;
 }
 
 bool PosixTerminal::ReadAvailable(std::string& out) {

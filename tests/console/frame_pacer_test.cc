@@ -334,7 +334,7 @@ TEST(ConsoleDrawing, EndReadsTheAnswerStillOnItsWay) {
   test::FakeTerminal term;
   InstallConsole(&term);
   SetScreenSize(80, 25);
-  SetExitHandler([](int) { throw Ended{}; });
+  SetExitHandler([](int, const std::string&) { throw Ended{}; });
   FlushConsole();             // the first frame and its request
   term.Type("\x1b[?62;22c");  // answered: the terminal is paced
   term.Type("a");

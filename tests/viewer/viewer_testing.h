@@ -35,7 +35,7 @@ class ConsoleTest : public ::testing::Test {
     term_ = FakeTerminal();
     InstallConsole(&term_);
     SetScreenSize(80, 25);
-    SetExitHandler([](int status) { throw ProgramEnded{status}; });
+    SetExitHandler([](int status, const std::string&) { throw ProgramEnded{status}; });
   }
 
   static const Cell& At(int row, int col) { return ConsoleScreen().At(row, col); }
