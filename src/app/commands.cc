@@ -154,7 +154,6 @@ int GaveUp(const Invocation& inv) {
   std::fprintf(stderr, "%s: the card is still held by %s after %lld s; gave up\n",
                ProgramName(inv.program), HolderText(CardLockHolder()).c_str(),
                static_cast<long long>(inv.wait_ms / 1000));
-  SetPortBus(nullptr);
   return kExitFailed;
 }
 
@@ -219,21 +218,14 @@ const Command* FindCommand(std::string_view name) {
   return nullptr;
 }
 
-int RunCommand(const Invocation& inv, PortBus& bus) {
-  SetPortBus(&bus);
-  SetLogDir(inv.log_dir);
-  int status;
-  if (inv.command->runs_on) {
-    status = inv.command->run(CommandRun{inv, CardPass{}});
-  } else {
-    // The pass and the command's accesses as one sequence on the card.
-    CardLock card(CommandWait(ProgramName(inv.program), inv.wait_ms));
-    if (!card.held()) return GaveUp(inv);
-    CommandRun run{inv, CardReadPass()};
-    status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
-    if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
-  }
-  SetPortBus(nullptr);
+int RunCommand(const Invocation& inv) {
+  if (inv.command->runs_on) return inv.command->run(CommandRun{inv, CardPass{}});
+  // The pass and the command's accesses as one sequence on the card.
+  CardLock card(CommandWait(ProgramName(inv.program), inv.wait_ms));
+  if (!card.held()) return GaveUp(inv);
+  CommandRun run{inv, CardReadPass()};
+  int status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
+  if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
   return status;
 }
 

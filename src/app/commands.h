@@ -51,8 +51,9 @@ struct Command {
 std::span<const Command> Commands();
 const Command* FindCommand(std::string_view name);
 
-// Runs a parsed one-shot command on `bus`; the exit status.
-int RunCommand(const Invocation& inv, PortBus& bus);
+// Runs a parsed one-shot command on the card handed over (RunTool); the
+// exit status.
+int RunCommand(const Invocation& inv);
 
 // How a command waits for a card another process holds: up to `give_up_ms`
 // (-1: as long as it takes), or until `stop` says so, telling on stderr

@@ -33,6 +33,7 @@ class NullTerminal : public Terminal {
 
 struct ConsoleState {
   Terminal* terminal = nullptr;
+  ExitHandler on_end = nullptr;
   Screen screen;
   Renderer renderer;
   FrameSender sender;
@@ -46,7 +47,6 @@ struct ConsoleState {
 
 NullTerminal null_terminal;
 std::unique_ptr<ConsoleState> state;
-ExitHandler exit_handler = nullptr;
 
 ConsoleState& S() {
   if (!state) {
@@ -58,8 +58,8 @@ ConsoleState& S() {
 
 // The end itself, through the installed handler; a console without one is
 // a program that forgot to install it.
-[[noreturn]] void End(int status, const std::string& failure) {
-  if (exit_handler) exit_handler(status, failure);
+[[noreturn]] void End(const ConsoleState& s, int status, const std::string& failure) {
+  if (s.on_end) s.on_end(status, failure);
   std::abort();
 }
 
@@ -68,7 +68,7 @@ ConsoleState& S() {
 // that may write, so that nothing else happens in between.
 void EndIfUnwritable(ConsoleState& s) {
   std::string why;
-  if (!s.terminal->Writable(&why)) End(1, why);
+  if (!s.terminal->Writable(&why)) End(s, 1, why);
 }
 
 // Input ended (end of file, hang-up): the close key code goes into the queue
@@ -160,9 +160,10 @@ void Print(ConsoleState& s, std::string_view text) {
 
 }  // namespace
 
-void InstallConsole(Terminal* terminal, const TermCaps& caps) {
+void InstallConsole(Terminal* terminal, const TermCaps& caps, ExitHandler on_end) {
   state = std::make_unique<ConsoleState>();
   state->terminal = terminal ? terminal : &null_terminal;
+  state->on_end = on_end;
   TermCaps shown = caps;
   shown.steady_backgrounds = caps.steady_backgrounds || state->terminal->BrightBackgroundsBlink();
   state->renderer.SetCaps(shown);
@@ -181,10 +182,6 @@ void FlushConsole() {
   Flush(S(), /*forced=*/true);
 }
 
-void SetExitHandler(ExitHandler handler) {
-  exit_handler = handler;
-}
-
 void EndProgram(int status) {
   ConsoleState& s = S();
   FlushConsole();
@@ -198,7 +195,7 @@ void EndProgram(int status) {
     ReadKeyboard(s);
     now = s.terminal->NowMs();
   }
-  End(status, "");
+  End(s, status, "");
 }
 
 void SetScreenSize(int cols, int rows) {

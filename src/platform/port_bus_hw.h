@@ -59,7 +59,7 @@ class HardwarePortBus : public PortBus {
 // The program's last word about its ports, "name: text" and a line end, to
 // stderr: the refusal while access is refused, or the privilege that could
 // not be given up; nothing otherwise. Async-signal-safe, for the terminal's
-// end (see os::SetAfterRestore).
+// end (see PosixTerminal::Start).
 void WritePortNotes();
 
 namespace os {

@@ -188,7 +188,8 @@ std::string PosixTerminal::TermName() const {
   return term != nullptr ? term : "";
 }
 
-std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::string* err) {
+std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, void (*after_restore)(),
+                                                    std::string* err) {
   auto refuse = [err](std::string why) {
     if (err) *err = std::move(why);
     return nullptr;
@@ -210,6 +211,7 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::
   term->linux_console_ = linux_console;
   g_in_fd = in_fd;
   g_out_fd = out_fd;
+  g_after_restore = after_restore;
   g_have_saved = true;
   g_restored = false;
   if (::pipe2(g_wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -261,10 +263,6 @@ PosixTerminal::~PosixTerminal() {
 void PosixTerminal::Restore() {
   if (g_restored.exchange(true)) return;
   RestoreForEnd();
-}
-
-void SetAfterRestore(void (*after)()) {
-  g_after_restore = after;
 }
 
 void PosixTerminal::Write(std::string_view bytes) {

@@ -47,8 +47,9 @@ TEST(Console, FailedWriteEndsWithTheReason) {
     std::string failure;
   };
   test::FakeTerminal term;
-  InstallConsole(&term);
-  SetExitHandler([](int status, const std::string& failure) { throw Ended{status, failure}; });
+  InstallConsole(&term, {}, [](int status, const std::string& failure) {
+    throw Ended{status, failure};
+  });
   term.Type("q");
   term.write_failure = "cannot write to the terminal: No space left on device";
   try {
@@ -58,7 +59,6 @@ TEST(Console, FailedWriteEndsWithTheReason) {
     EXPECT_EQ(e.status, 1);
     EXPECT_EQ(e.failure, term.write_failure);
   }
-  SetExitHandler(nullptr);
 }
 
 }  // namespace
