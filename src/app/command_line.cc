@@ -211,8 +211,7 @@ bool TakeCommand(const std::vector<std::string>& words, bool sim, Invocation* in
   if (!capture_option.empty() && cmd.name != "capture") {
     return Refuse(error, "option '" + capture_option + "' belongs to the capture command");
   }
-  *error = cmd.check(inv->args);
-  if (!error->empty()) return false;
+  if (!cmd.check(inv->args, error)) return false;
   if (sim && cmd.runs_on && inv->device.empty()) {
     return Refuse(error, std::string(cmd.name) +
                              " needs a DEVICE: without one the virtual card receives nothing");
