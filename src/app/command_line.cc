@@ -51,13 +51,18 @@ Invocation Bad(Invocation inv, std::string message) {
   return inv;
 }
 
-// The log folder as an absolute path (the menu changes its working
-// directory); empty with a message when it is not an existing folder.
-std::string LogFolder(const std::string& dir, const std::string& what, std::string* error) {
-  std::string absolute;
-  if (!dir.empty() && os::IsDirectory(dir)) absolute = os::AbsolutePath(dir);
-  if (absolute.empty()) *error = what + " '" + dir + "' is not an existing folder";
-  return absolute;
+// The log folder as an absolute path into `*absolute` (the menu changes its
+// working directory); false with a message when it is not an existing folder.
+bool LogFolder(const std::string& dir, const std::string& what, std::string* absolute,
+               std::string* error) {
+  std::string path;
+  if (!dir.empty() && os::IsDirectory(dir)) path = os::AbsolutePath(dir);
+  if (path.empty()) {
+    *error = what + " '" + dir + "' is not an existing folder";
+    return false;
+  }
+  *absolute = path;
+  return true;
 }
 
 // The option at argv[index] as the user wrote it, without any "=value".
@@ -155,12 +160,11 @@ bool ReadOptions(int argc, char* const* argv, bool sim, Invocation* inv, OptionS
 // -L's folder, else the environment's, as an absolute path.
 bool TakeLogFolder(const OptionScan& scan, const char* env_log_dir, Invocation* inv,
                    std::string* error) {
-  if (scan.log_dir_given) {
-    inv->log_dir = LogFolder(scan.log_dir, "log folder", error);
-  } else if (env_log_dir && *env_log_dir) {
-    inv->log_dir = LogFolder(env_log_dir, kLogDirVariable, error);
+  if (scan.log_dir_given) return LogFolder(scan.log_dir, "log folder", &inv->log_dir, error);
+  if (env_log_dir && *env_log_dir) {
+    return LogFolder(env_log_dir, kLogDirVariable, &inv->log_dir, error);
   }
-  return error->empty();
+  return true;
 }
 
 // The first of the capture's options given, as written; empty: none.
