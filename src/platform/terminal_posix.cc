@@ -368,6 +368,7 @@ void PosixTerminal::KeyboardProtocolOffered() {
   if (kitty_keys_) return;
   kitty_keys_ = true;
   Write(kKittyPush);
+  if (write_failed_) return;  // the mode was not pushed: nothing to pop at the end
   PrepareRestoreBytes(true);
 }
 
