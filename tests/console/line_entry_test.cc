@@ -49,22 +49,10 @@ TEST_F(LineEntry, EditingKeys) {
       {"tab to the next multiple of 8", "ab\tc\r", "ab      c"},
       {"ctrl+enter ends too", "77\n", "77"},
       {"enter with the cursor inside", "1234" + left + left + "\r", "1234"},
-      {"other keys ignored",
-       "1\x1bOP\x01"
-       "2\r",
-       "12"},
-      {"up needs 80 places",
-       "ab\x1b[A"
-       "c\r",
-       "abc"},
-      {"down needs 80 more",
-       "ab" + home +
-           "\x1b[B"
-           "c\r",
-       "cab"},
-      {"up one row back",
-       std::string(85, 'x') + "\x1b[A"
-                              "y\r",
+      {"other keys ignored", "1\x1bOP\x01" "2\r", "12"},
+      {"up needs 80 places", "ab\x1b[A" "c\r", "abc"},
+      {"down needs 80 more", "ab" + home + "\x1b[B" "c\r", "cab"},
+      {"up one row back", std::string(85, 'x') + "\x1b[A" "y\r",
        std::string(5, 'x') + "y" + std::string(80, 'x')},
   };
   for (const Case& c : kCases) {
