@@ -24,8 +24,10 @@ void BM_SaveThroughVirtualCard(benchmark::State& state) {
   card.Receive(bytes);
   q7t::SetPortBus(&card);
   for (auto _ : state) {
-    q7t::SaveOutcome outcome = q7t::SaveLogTo(0x00, {pattern, false, false});
-    if (!outcome.ok) state.SkipWithError(outcome.message.c_str());
+    std::string message;
+    if (!q7t::SaveLogTo(0x00, {pattern, false, false}, &message)) {
+      state.SkipWithError(message.c_str());
+    }
   }
   q7t::SetPortBus(nullptr);
   std::filesystem::remove_all(pattern);

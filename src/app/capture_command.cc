@@ -3,7 +3,9 @@
 
 #include <charconv>
 #include <limits>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/commands.h"
 #include "platform/files.h"
@@ -44,6 +46,11 @@ std::string Quoted(std::string_view value) {
   return "'" + std::string(value) + "'";
 }
 
+bool Refuse(std::string* err, std::string message) {
+  *err = std::move(message);
+  return false;
+}
+
 // The folder a file name is in, as written ("." for a bare name).
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -51,61 +58,63 @@ std::string FolderOf(const std::string& path) {
 }
 
 // A file the capture writes: a name (not a folder), in an existing folder.
-std::string CheckFileName(const std::string& what, const std::string& path) {
+bool CheckFileName(const std::string& what, const std::string& path, std::string* err) {
   if (path.empty() || path.back() == '/' || os::KindOf(path) == os::PathKind::kDirectory) {
-    return what + " " + Quoted(path) + " is not a file name";
+    return Refuse(err, what + " " + Quoted(path) + " is not a file name");
   }
   if (os::KindOf(FolderOf(path)) != os::PathKind::kDirectory) {
-    return what + " " + Quoted(path) + " is in no existing folder";
+    return Refuse(err, what + " " + Quoted(path) + " is in no existing folder");
   }
-  return {};
+  return true;
 }
 
 }  // namespace
 
-std::string ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o) {
+bool ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o,
+                        std::string* err) {
   const std::string bad = Quoted(value) + " is not a valid value for " + std::string(name);
   if (name == "--seconds") {
-    return ParseNumber(value, &o->seconds) && o->seconds >= 0 && o->seconds <= kMaxSeconds ? ""
-                                                                                           : bad;
+    if (ParseNumber(value, &o->seconds) && o->seconds >= 0 && o->seconds <= kMaxSeconds)
+      return true;
+    return Refuse(err, bad);
   }
   if (name == "--rotate") {
-    if (!ParseSize(value, &o->rotate)) return bad;
-    return o->rotate >= kMinRotate ? "" : "--rotate " + Quoted(value) + " is below 4K";
+    if (!ParseSize(value, &o->rotate)) return Refuse(err, bad);
+    if (o->rotate >= kMinRotate) return true;
+    return Refuse(err, "--rotate " + Quoted(value) + " is below 4K");
   }
   if (name == "--keep") {
     o->keep_given = true;
-    return ParseNumber(value, &o->keep) && o->keep >= 1 && o->keep <= kMaxKeep
-               ? ""
-               : "--keep " + Quoted(value) + " is not a number from 1 to 1000";
+    if (ParseNumber(value, &o->keep) && o->keep >= 1 && o->keep <= kMaxKeep) return true;
+    return Refuse(err, "--keep " + Quoted(value) + " is not a number from 1 to 1000");
   }
   if (name == "--hold") {
-    if (!ParseSize(value, &o->hold)) return bad;
-    return o->hold <= kMaxHold ? "" : "--hold " + Quoted(value) + " is above 1G";
+    if (!ParseSize(value, &o->hold)) return Refuse(err, bad);
+    if (o->hold <= kMaxHold) return true;
+    return Refuse(err, "--hold " + Quoted(value) + " is above 1G");
   }
   if (name == "--baud") {
     std::int32_t divisor = 0;
-    return CheckBaudText(value, &o->baud, &divisor);
+    return CheckBaudText(value, &o->baud, &divisor, err);
   }
   if (name == "--metrics") {
     o->metrics = std::string(value);
-    return CheckFileName("metrics file", o->metrics);
+    return CheckFileName("metrics file", o->metrics, err);
   }
-  return bad;
+  return Refuse(err, bad);
 }
 
-std::string CheckCaptureOptions(const CaptureOptions& o) {
-  if (o.keep_given && o.rotate == 0) return "--keep goes with --rotate";
+bool CheckCaptureOptions(const CaptureOptions& o, std::string* err) {
+  if (o.keep_given && o.rotate == 0) return Refuse(err, "--keep goes with --rotate");
   if (o.file == "-") {
-    return o.rotate > 0 ? "--rotate needs a FILE: standard output is never rotated" : "";
+    if (o.rotate > 0) return Refuse(err, "--rotate needs a FILE: standard output is never rotated");
+    return true;
   }
-  if (std::string problem = CheckFileName("file", o.file); !problem.empty()) {
-    return problem;
-  }
+  if (!CheckFileName("file", o.file, err)) return false;
   if (os::KindOf(o.file) == os::PathKind::kOther) {
-    return "file " + Quoted(o.file) + " is not a regular file";
+    return Refuse(err, "file " + Quoted(o.file) + " is not a regular file");
   }
-  return {};
+  return true;
 }
 
 }  // namespace q7t

@@ -32,13 +32,14 @@ struct CaptureOptions {
 };
 
 // One of the capture's options (--seconds N, --rotate SIZE, --keep N,
-// --baud RATE, --hold SIZE, --metrics FILE) into `*o`; the empty text, or
-// what is wrong with the value in words. SIZE takes a K, M or G suffix
+// --baud RATE, --hold SIZE, --metrics FILE) into `*o`; false with what is
+// wrong with the value in words in `*err`. SIZE takes a K, M or G suffix
 // (1024-based).
-std::string ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o);
-// FILE and the options together, once all are parsed: the empty text, or
-// what is wrong.
-std::string CheckCaptureOptions(const CaptureOptions& o);
+bool ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o,
+                        std::string* err);
+// FILE and the options together, once all are parsed: false with what is
+// wrong in `*err`.
+bool CheckCaptureOptions(const CaptureOptions& o, std::string* err);
 
 // Where a capture learns of events around the card to tell on stderr as
 // they happen (the virtual card's device lost and back): one line each, or

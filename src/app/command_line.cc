@@ -7,6 +7,8 @@
 #include <charconv>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/commands.h"
 #include "card/save_log.h"
@@ -49,13 +51,18 @@ Invocation Bad(Invocation inv, std::string message) {
   return inv;
 }
 
-// The log folder as an absolute path (the menu changes its working
-// directory); empty with a message when it is not an existing folder.
-std::string LogFolder(const std::string& dir, const std::string& what, std::string* error) {
-  std::string absolute;
-  if (!dir.empty() && os::IsDirectory(dir)) absolute = os::AbsolutePath(dir);
-  if (absolute.empty()) *error = what + " '" + dir + "' is not an existing folder";
-  return absolute;
+// The log folder as an absolute path into `*absolute` (the menu changes its
+// working directory); false with a message when it is not an existing folder.
+bool LogFolder(const std::string& dir, const std::string& what, std::string* absolute,
+               std::string* error) {
+  std::string path;
+  if (!dir.empty() && os::IsDirectory(dir)) path = os::AbsolutePath(dir);
+  if (path.empty()) {
+    *error = what + " '" + dir + "' is not an existing folder";
+    return false;
+  }
+  *absolute = path;
+  return true;
 }
 
 // The option at argv[index] as the user wrote it, without any "=value".
@@ -75,6 +82,147 @@ bool ParseWait(const std::string& text, std::int64_t* ms) {
   return true;
 }
 
+// What the options leave for after them.
+struct OptionScan {
+  std::string log_dir;  // -L's value
+  bool log_dir_given = false;
+  bool wait_given = false;
+};
+
+bool Refuse(std::string* error, std::string message) {
+  *error = std::move(message);
+  return false;
+}
+
+// One option, `c` as getopt_long answered it (`index` into kOptions), into
+// `*inv` and `*scan`; false with one line in `*error` when it is bad.
+bool TakeOption(int c, int index, char* const* argv, bool sim, Invocation* inv, OptionScan* scan,
+                std::string* error) {
+  switch (c) {
+    case 'h':
+      inv->what = Invocation::What::kHelp;
+      return true;
+    case 'V':
+      inv->what = Invocation::What::kVersion;
+      return true;
+    case 'L':
+      scan->log_dir = optarg;
+      scan->log_dir_given = true;
+      return true;
+    case kJson:
+      inv->json = true;
+      return true;
+    case kLock:
+      inv->lock = optarg;
+      if (inv->lock.empty() || inv->lock.back() == '/') {
+        return Refuse(error, "lock file '" + inv->lock + "' is not a file name");
+      }
+      return true;
+    case kWait:
+      if (!ParseWait(optarg, &inv->wait_ms)) {
+        return Refuse(error, "wait '" + std::string(optarg) + "' is not a whole number of seconds");
+      }
+      scan->wait_given = true;
+      return true;
+    case kCaptureOption:
+      inv->args.capture_options.emplace_back(std::string("--") + kOptions[index].name, optarg);
+      return true;
+    case 'd':
+      if (!sim) return Refuse(error, "unknown option '--device'");
+      inv->device = optarg;
+      if (inv->device.empty()) return Refuse(error, "device '' is not a device path");
+      return true;
+    case ':':
+      return Refuse(error, "option '" + OptionText(argv, optind - 1) + "' needs a value");
+    default:
+      if (optopt != 0 && optopt < 256) {
+        return Refuse(error, std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+      }
+      return Refuse(error, "unknown option '" + OptionText(argv, optind - 1) + "'");
+  }
+}
+
+// The options before the words (getopt_long): false with `*error` at the
+// first bad one; --help and --version end the scan at once.
+bool ReadOptions(int argc, char* const* argv, bool sim, Invocation* inv, OptionScan* scan,
+                 std::string* error) {
+  optind = 0;  // a fresh scan (glibc), also when called more than once
+  opterr = 0;
+  for (;;) {
+    int index = 0;
+    const int c = getopt_long(argc, argv, sim ? ":hVL:d:" : ":hVL:", kOptions, &index);
+    if (c == -1) return true;
+    if (!TakeOption(c, index, argv, sim, inv, scan, error)) return false;
+    if (inv->what != Invocation::What::kMenu) return true;
+  }
+}
+
+// -L's folder, else the environment's, as an absolute path.
+bool TakeLogFolder(const OptionScan& scan, const char* env_log_dir, Invocation* inv,
+                   std::string* error) {
+  if (scan.log_dir_given) return LogFolder(scan.log_dir, "log folder", &inv->log_dir, error);
+  if (env_log_dir && *env_log_dir) {
+    return LogFolder(env_log_dir, kLogDirVariable, &inv->log_dir, error);
+  }
+  return true;
+}
+
+// The first of the capture's options given, as written; empty: none.
+std::string FirstCaptureOption(const Invocation& inv) {
+  return inv.args.capture_options.empty() ? "" : inv.args.capture_options.front().first;
+}
+
+// No command word (the menu): q7tlog-sim's one word is its device, and the
+// options that belong to the commands are refused.
+bool TakeMenuWords(const std::vector<std::string>& words, bool wait_given, Invocation* inv,
+                   std::string* error) {
+  if (!words.empty()) {
+    if (!inv->device.empty()) return Refuse(error, "device '" + words[0] + "' given twice");
+    inv->device = words[0];
+  }
+  if (inv->json) return Refuse(error, "option '--json' belongs to the status command");
+  if (wait_given) return Refuse(error, "option '--wait' belongs to the commands (the menu waits)");
+  const std::string capture_option = FirstCaptureOption(*inv);
+  if (!capture_option.empty()) {
+    return Refuse(error, "option '" + capture_option + "' belongs to the capture command");
+  }
+  return true;
+}
+
+// The command word and its operands, checked against the command table.
+bool TakeCommand(const std::vector<std::string>& words, bool sim, Invocation* inv,
+                 std::string* error) {
+  inv->command = FindCommand(words[0]);
+  if (!inv->command) {
+    return Refuse(error, "unknown command '" + words[0] + "'" +
+                             (sim ? " (a device before a command goes with --device)" : ""));
+  }
+  inv->what = Invocation::What::kCommand;
+  inv->args.words.assign(words.begin() + 1, words.end());
+  const Command& cmd = *inv->command;
+  const int count = static_cast<int>(inv->args.words.size());
+  if (count < cmd.min_operands) {
+    return Refuse(error, std::string(cmd.name) + " needs " + std::string(cmd.operands));
+  }
+  if (count > cmd.max_operands) {
+    return Refuse(error, std::string(cmd.name) + ": unexpected '" +
+                             inv->args.words[static_cast<std::size_t>(cmd.max_operands)] + "'");
+  }
+  if (inv->json && cmd.name != "status") {
+    return Refuse(error, "option '--json' belongs to the status command");
+  }
+  const std::string capture_option = FirstCaptureOption(*inv);
+  if (!capture_option.empty() && cmd.name != "capture") {
+    return Refuse(error, "option '" + capture_option + "' belongs to the capture command");
+  }
+  if (!cmd.check(inv->args, error)) return false;
+  if (sim && cmd.runs_on && inv->device.empty()) {
+    return Refuse(error, std::string(cmd.name) +
+                             " needs a DEVICE: without one the virtual card receives nothing");
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* ProgramName(Program program) {
@@ -86,67 +234,12 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
   Invocation inv;
   inv.program = program;
   const bool sim = program == Program::kVirtualCard;
-  std::string log_dir_option;
-  bool log_dir_given = false;
-  bool wait_given = false;
   if (env_lock && *env_lock) inv.lock = env_lock;
-  optind = 0;  // a fresh scan (glibc), also when called more than once
-  opterr = 0;
-  for (;;) {
-    int index = 0;
-    const int c = getopt_long(argc, argv, sim ? ":hVL:d:" : ":hVL:", kOptions, &index);
-    if (c == -1) break;
-    switch (c) {
-      case 'h':
-        inv.what = Invocation::What::kHelp;
-        return inv;
-      case 'V':
-        inv.what = Invocation::What::kVersion;
-        return inv;
-      case 'L':
-        log_dir_option = optarg;
-        log_dir_given = true;
-        break;
-      case kJson:
-        inv.json = true;
-        break;
-      case kLock:
-        inv.lock = optarg;
-        if (inv.lock.empty() || inv.lock.back() == '/') {
-          return Bad(inv, "lock file '" + inv.lock + "' is not a file name");
-        }
-        break;
-      case kWait:
-        if (!ParseWait(optarg, &inv.wait_ms)) {
-          return Bad(inv, "wait '" + std::string(optarg) + "' is not a whole number of seconds");
-        }
-        wait_given = true;
-        break;
-      case kCaptureOption:
-        inv.args.capture_options.emplace_back(std::string("--") + kOptions[index].name, optarg);
-        break;
-      case 'd':
-        if (!sim) return Bad(inv, "unknown option '--device'");
-        inv.device = optarg;
-        if (inv.device.empty()) return Bad(inv, "device '' is not a device path");
-        break;
-      case ':':
-        return Bad(inv, "option '" + OptionText(argv, optind - 1) + "' needs a value");
-      default:
-        if (optopt != 0 && optopt < 256) {
-          return Bad(inv, std::string("unknown option '-") + static_cast<char>(optopt) + "'");
-        }
-        return Bad(inv, "unknown option '" + OptionText(argv, optind - 1) + "'");
-    }
-  }
-
+  OptionScan scan;
   std::string error;
-  if (log_dir_given) {
-    inv.log_dir = LogFolder(log_dir_option, "log folder", &error);
-  } else if (env_log_dir && *env_log_dir) {
-    inv.log_dir = LogFolder(env_log_dir, kLogDirVariable, &error);
-  }
-  if (!error.empty()) return Bad(inv, error);
+  if (!ReadOptions(argc, argv, sim, &inv, &scan, &error)) return Bad(inv, error);
+  if (inv.what != Invocation::What::kMenu) return inv;  // help or version
+  if (!TakeLogFolder(scan, env_log_dir, &inv, &error)) return Bad(inv, error);
 
   std::vector<std::string> words(argv + optind, argv + argc);
   // q7tlog-sim DEVICE COMMAND: a first word that is no command, before one that is.
@@ -155,49 +248,10 @@ Invocation ParseCommandLine(int argc, char* const* argv, Program program, const 
     inv.device = words[0];
     words.erase(words.begin());
   }
-  const std::string capture_option =
-      inv.args.capture_options.empty() ? "" : inv.args.capture_options.front().first;
-  if (words.empty() || (sim && words.size() == 1 && !FindCommand(words[0]))) {
-    if (sim && !words.empty()) {
-      if (!inv.device.empty()) return Bad(inv, "device '" + words[0] + "' given twice");
-      inv.device = words[0];
-    }
-    if (inv.json) return Bad(inv, "option '--json' belongs to the status command");
-    if (wait_given) return Bad(inv, "option '--wait' belongs to the commands (the menu waits)");
-    if (!capture_option.empty()) {
-      return Bad(inv, "option '" + capture_option + "' belongs to the capture command");
-    }
-    return inv;  // the menu
-  }
-  inv.command = FindCommand(words[0]);
-  if (!inv.command) {
-    return Bad(inv, "unknown command '" + words[0] + "'" +
-                        (sim ? " (a device before a command goes with --device)" : ""));
-  }
-  inv.what = Invocation::What::kCommand;
-  inv.args.words.assign(words.begin() + 1, words.end());
-  const Command& cmd = *inv.command;
-  const int count = static_cast<int>(inv.args.words.size());
-  if (count < cmd.min_operands) {
-    return Bad(inv, std::string(cmd.name) + " needs " + std::string(cmd.operands));
-  }
-  if (count > cmd.max_operands) {
-    return Bad(inv, std::string(cmd.name) + ": unexpected '" +
-                        inv.args.words[static_cast<std::size_t>(cmd.max_operands)] + "'");
-  }
-  if (inv.json && cmd.name != "status") {
-    return Bad(inv, "option '--json' belongs to the status command");
-  }
-  if (!capture_option.empty() && cmd.name != "capture") {
-    return Bad(inv, "option '" + capture_option + "' belongs to the capture command");
-  }
-  error = cmd.check(inv.args);
-  if (!error.empty()) return Bad(inv, error);
-  if (sim && cmd.runs_on && inv.device.empty()) {
-    return Bad(inv, std::string(cmd.name) +
-                        " needs a DEVICE: without one the virtual card receives nothing");
-  }
-  return inv;
+  const bool menu = words.empty() || (sim && words.size() == 1 && !FindCommand(words[0]));
+  const bool ok = menu ? TakeMenuWords(words, scan.wait_given, &inv, &error)
+                       : TakeCommand(words, sim, &inv, &error);
+  return ok ? inv : Bad(inv, error);
 }
 
 std::string ShortUsage(Program program) {

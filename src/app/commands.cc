@@ -24,67 +24,76 @@ std::string Quoted(const std::string& value) {
   return "'" + value + "'";
 }
 
+bool Refuse(std::string* err, std::string message) {
+  *err = std::move(message);
+  return false;
+}
+
 }  // namespace
 
-std::string CheckBaudText(std::string_view text_view, double* rate, std::int32_t* divisor) {
+bool CheckBaudText(std::string_view text_view, double* rate, std::int32_t* divisor,
+                   std::string* err) {
   const std::string text(text_view);
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, *rate, std::chars_format::fixed);
   if (text.empty() || ec != std::errc() || ptr != end || !(*rate > 0) || text[0] == '-') {
-    return "baud rate " + Quoted(text) + " is not a positive number";
+    return Refuse(err, "baud rate " + Quoted(text) + " is not a positive number");
   }
   *divisor = BaudDivisor(*rate);
   if (*divisor < 1) {
-    return "baud rate " + Quoted(text) + " is too high (the highest is 250000000 bit/s)";
+    return Refuse(err,
+                  "baud rate " + Quoted(text) + " is too high (the highest is 250000000 bit/s)");
   }
   if (*divisor > kMaxDivisor) {
-    return "baud rate " + Quoted(text) + " is too low: its divisor " + std::to_string(*divisor) +
-           " does not fit the card's 16-bit register (the lowest rate is about 1907.4 bit/s)";
+    return Refuse(err, "baud rate " + Quoted(text) + " is too low: its divisor " +
+                           std::to_string(*divisor) +
+                           " does not fit the card's 16-bit register (the lowest rate is about "
+                           "1907.4 bit/s)");
   }
-  return {};
+  return true;
 }
 
 namespace {
 
-std::string CheckBaud(CommandArgs& args) {
+bool CheckBaud(CommandArgs& args, std::string* err) {
   double rate = 0;
-  return CheckBaudText(args.words[0], &rate, &args.divisor);
+  return CheckBaudText(args.words[0], &rate, &args.divisor, err);
 }
 
 // One or two hexadecimal digits.
-std::string CheckMode(CommandArgs& args) {
+bool CheckMode(CommandArgs& args, std::string* err) {
   const std::string& text = args.words[0];
   unsigned value = 0;  // unsigned: no sign is taken
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value, 16);
   if (text.empty() || text.size() > 2 || ec != std::errc() || ptr != end) {
-    return "mode " + Quoted(text) + " is not one or two hexadecimal digits";
+    return Refuse(err, "mode " + Quoted(text) + " is not one or two hexadecimal digits");
   }
   args.mode = static_cast<int>(value);
-  return {};
+  return true;
 }
 
-std::string CheckNothing(CommandArgs&) {
-  return {};
+bool CheckNothing(CommandArgs&, std::string*) {
+  return true;
 }
 
 // FILE must name a file in an existing folder; "-" is standard output.
-std::string CheckSave(CommandArgs& args) {
+bool CheckSave(CommandArgs& args, std::string* err) {
   if (args.words.empty() || args.words[0] == "-") {
     args.file = args.words.empty() ? "" : "-";
-    return {};
+    return true;
   }
   const std::string& file = args.words[0];
   const std::size_t slash = file.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
   if (file.empty() || file.back() == '/' || os::IsDirectory(file)) {
-    return "save file " + Quoted(file) + " is not a file name";
+    return Refuse(err, "save file " + Quoted(file) + " is not a file name");
   }
   if (!os::IsDirectory(folder)) {
-    return "save file " + Quoted(file) + " is in no existing folder";
+    return Refuse(err, "save file " + Quoted(file) + " is in no existing folder");
   }
   args.file = file;
-  return {};
+  return true;
 }
 
 int RunStatus(const CommandRun& run) {
@@ -154,21 +163,19 @@ int GaveUp(const Invocation& inv) {
   std::fprintf(stderr, "%s: the card is still held by %s after %lld s; gave up\n",
                ProgramName(inv.program), HolderText(CardLockHolder()).c_str(),
                static_cast<long long>(inv.wait_ms / 1000));
-  SetPortBus(nullptr);
   return kExitFailed;
 }
 
 // FILE and the capture's options.
-std::string CheckCapture(CommandArgs& args) {
+bool CheckCapture(CommandArgs& args, std::string* err) {
   CaptureOptions& o = args.capture;
   o.file = args.words[0];
+  std::string problem;
   for (const auto& [name, value] : args.capture_options) {
-    if (std::string problem = ParseCaptureOption(name, value, &o); !problem.empty()) {
-      return "capture: " + problem;
-    }
+    if (!ParseCaptureOption(name, value, &o, &problem)) return Refuse(err, "capture: " + problem);
   }
-  if (std::string problem = CheckCaptureOptions(o); !problem.empty()) return "capture: " + problem;
-  return {};
+  if (!CheckCaptureOptions(o, &problem)) return Refuse(err, "capture: " + problem);
+  return true;
 }
 
 int RunCaptureCommand(const CommandRun& run) {
@@ -219,21 +226,14 @@ const Command* FindCommand(std::string_view name) {
   return nullptr;
 }
 
-int RunCommand(const Invocation& inv, PortBus& bus) {
-  SetPortBus(&bus);
-  SetLogDir(inv.log_dir);
-  int status;
-  if (inv.command->runs_on) {
-    status = inv.command->run(CommandRun{inv, CardPass{}});
-  } else {
-    // The pass and the command's accesses as one sequence on the card.
-    CardLock card(CommandWait(ProgramName(inv.program), inv.wait_ms));
-    if (!card.held()) return GaveUp(inv);
-    CommandRun run{inv, CardReadPass()};
-    status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
-    if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
-  }
-  SetPortBus(nullptr);
+int RunCommand(const Invocation& inv) {
+  if (inv.command->runs_on) return inv.command->run(CommandRun{inv, CardPass{}});
+  // The pass and the command's accesses as one sequence on the card.
+  CardLock card(CommandWait(ProgramName(inv.program), inv.wait_ms));
+  if (!card.held()) return GaveUp(inv);
+  CommandRun run{inv, CardReadPass()};
+  int status = CardRefused() ? RefusedPorts(run) : inv.command->run(run);
+  if (status != kExitFailed && CardRefused()) status = RefusedPorts(run);
   return status;
 }
 

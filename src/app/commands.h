@@ -23,9 +23,9 @@ inline constexpr int kExitUsage = 2;   // bad command line; nothing was touched
 inline constexpr int kExitLost = 3;    // a capture ended having lost bytes on the way
 
 // A baud rate as typed: a plain decimal number whose divisor fits the
-// card's register. The empty text with `*rate` and `*divisor` set, or one
-// line naming what is wrong.
-std::string CheckBaudText(std::string_view text, double* rate, std::int32_t* divisor);
+// card's register. True with `*rate` and `*divisor` set, or false with one
+// line naming what is wrong in `*err`.
+bool CheckBaudText(std::string_view text, double* rate, std::int32_t* divisor, std::string* err);
 
 struct CommandRun {
   const Invocation& inv;
@@ -38,9 +38,9 @@ struct Command {
   int min_operands;
   int max_operands;
   std::string_view summary;
-  // Checks args.words and fills the rest of `args`; a one-line message
-  // naming the bad value, or the empty text.
-  std::string (*check)(CommandArgs& args);
+  // Checks args.words and fills the rest of `args`; false with a one-line
+  // message naming the bad value in `*err`.
+  bool (*check)(CommandArgs& args, std::string* err);
   // Runs on the card; the exit status.
   int (*run)(const CommandRun& run);
   // A command that runs on: it takes the card-wide lock for each of its own
@@ -51,8 +51,9 @@ struct Command {
 std::span<const Command> Commands();
 const Command* FindCommand(std::string_view name);
 
-// Runs a parsed one-shot command on `bus`; the exit status.
-int RunCommand(const Invocation& inv, PortBus& bus);
+// Runs a parsed one-shot command on the card handed over (RunTool); the
+// exit status.
+int RunCommand(const Invocation& inv);
 
 // How a command waits for a card another process holds: up to `give_up_ms`
 // (-1: as long as it takes), or until `stop` says so, telling on stderr

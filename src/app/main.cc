@@ -41,7 +41,6 @@ int main(int argc, char** argv) {
   std::string why_not;
   const std::unique_ptr<q7t::os::CardLockFile> card_lock =
       q7t::os::CardLockFile::Open(path, q7t::os::ProcessLockTrust(usual), &why_not);
-  q7t::SetCardLockStore(card_lock.get());
   if (!card_lock) {
     g_lock_note = std::string(q7t::ProgramName(inv.program)) + ": " + why_not + "\n";
     if (inv.what == q7t::Invocation::What::kCommand) {
@@ -50,6 +49,13 @@ int main(int argc, char** argv) {
     }
   }
   // Below the picture at the end: why the ports were refused, if they were.
-  q7t::os::SetAfterRestore(WriteEndNotes);
-  return q7t::RunTool(bus, inv);
+  std::unique_ptr<q7t::os::PosixTerminal> terminal;
+  if (inv.what == q7t::Invocation::What::kMenu) {
+    terminal = q7t::TakeTerminal(WriteEndNotes);
+    if (!terminal) return 1;
+  }
+  return q7t::RunTool(inv, {.bus = &bus,
+                            .card_lock = card_lock.get(),
+                            .log_dir = inv.log_dir,
+                            .terminal = terminal.get()});
 }

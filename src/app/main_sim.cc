@@ -3,13 +3,12 @@
 // on; the menu without one has the built-in instrument sending to it.
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
-#include "app/capture_command.h"
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/tool.h"
-#include "card/card.h"
 #include "sim/sim_card.h"
 
 int main(int argc, char** argv) {
@@ -27,14 +26,17 @@ int main(int argc, char** argv) {
   // A serial device that went away meanwhile is reported at the end, after
   // the screens; a capture tells it as it happens.
   static q7t::SerialDeviceSource* device = card->device();
-  q7t::SetEndNote([] { return device != nullptr ? device->Report() : std::string(); });
-  if (inv.command && inv.command->runs_on) {
-    q7t::SetCaptureNews([] { return device != nullptr ? device->TakeNews() : std::string(); });
-    // This card is the capture's own: its line runs at the rate the capture
-    // plans for, as an operator sets the real one.
-    q7t::SetPortBus(card.get());
-    q7t::CardSetDivisor(q7t::BaudDivisor(inv.args.capture.baud));
-    q7t::SetPortBus(nullptr);
+  std::unique_ptr<q7t::os::PosixTerminal> terminal;
+  if (inv.what == q7t::Invocation::What::kMenu) {
+    terminal = q7t::TakeTerminal(nullptr);
+    if (!terminal) return 1;
   }
-  return q7t::RunTool(*card, inv);
+  return q7t::RunTool(
+      inv, {.bus = card.get(),
+            .log_dir = inv.log_dir,
+            .terminal = terminal.get(),
+            .end_note = [] { return device != nullptr ? device->Report() : std::string(); },
+            .capture_news = [] { return device != nullptr ? device->TakeNews() : std::string(); },
+            // This card is the capture's own.
+            .capture_sets_line_rate = true});
 }

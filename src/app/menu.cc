@@ -76,9 +76,9 @@ void SetMode(MenuState& state) {
 // A save that could not write its file says so on the message line and
 // waits for a key; a save that worked shows nothing.
 void Save(int mode_value) {
-  SaveOutcome outcome = SaveLog(mode_value);
-  if (outcome.ok) return;
-  MsgBox(0, kMessageRow, kMessageBg, kMessageFg, outcome.message);
+  std::string message;
+  if (SaveLog(mode_value, &message)) return;
+  MsgBox(0, kMessageRow, kMessageBg, kMessageFg, message);
   WaitKey();
   MsgBox(1, kMessageRow, kMessageBg, kMessageFg, "");
 }

@@ -5,9 +5,8 @@
 
 #include "card/card.h"
 #include "card/card_lock.h"
+#include "card/host.h"
 #include "console/text_ops.h"
-#include "platform/clock.h"
-#include "platform/files.h"
 
 namespace q7t {
 
@@ -88,23 +87,22 @@ std::string ReadLogImage(int mode_value) {
   return bytes;
 }
 
-SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target) {
+bool SaveLogTo(int mode_value, const SaveTarget& target, std::string* message) {
   const std::string bytes = ReadLogImage(mode_value);
   if (target.change_dir) os::ChangeDir(target.dir);
 
   // The file is built whole in memory and only then replaces the old one, so
   // a failed write never leaves a broken or missing log behind.
-  SaveOutcome outcome;
   std::string reason;
   if (!os::ReplaceFile(target.dir, kLogFileName, bytes, target.sync, &reason)) {
-    outcome.ok = false;
-    outcome.message = FailureMessage(target.dir, reason);
+    *message = FailureMessage(target.dir, reason);
+    return false;
   }
-  return outcome;
+  return true;
 }
 
-SaveOutcome SaveLog(int mode_value) {
-  return SaveLogTo(mode_value, SaveTarget{LogDir()});
+bool SaveLog(int mode_value, std::string* message) {
+  return SaveLogTo(mode_value, SaveTarget{LogDir()}, message);
 }
 
 }  // namespace q7t

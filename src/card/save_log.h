@@ -12,11 +12,6 @@ inline constexpr const char* kLogFileName = "SerLog.txt";
 inline constexpr int kLogHeaderLength = 49;  // before the CR LF
 inline constexpr int kLogFileSize = kLogHeaderLength + 2 + 8192;
 
-struct SaveOutcome {
-  bool ok = true;
-  std::string message;  // why the file could not be written, for the message line
-};
-
 // Where a save writes and how.
 struct SaveTarget {
   std::string dir;         // the folder that receives kLogFileName
@@ -38,9 +33,10 @@ const char* BuiltInLogDir();
 // register as read at the start of the menu pass.
 std::string ReadLogImage(int mode_value);
 
-// Saves into the log folder. Draws nothing.
-SaveOutcome SaveLog(int mode_value);
-SaveOutcome SaveLogTo(int mode_value, const SaveTarget& target);
+// Saves into the log folder. Draws nothing. False when the file could not
+// be written, with why in `*message` as the message line says it.
+bool SaveLog(int mode_value, std::string* message);
+bool SaveLogTo(int mode_value, const SaveTarget& target, std::string* message);
 
 // The header line (without CR LF) for a counter text and the local time.
 std::string LogHeader(const std::string& counter_text, int month, int day, int year, int hour,

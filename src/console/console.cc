@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "console/frame_pacer.h"
 #include "console/key_decoder.h"
@@ -32,6 +33,7 @@ class NullTerminal : public Terminal {
 
 struct ConsoleState {
   Terminal* terminal = nullptr;
+  ExitHandler on_end = nullptr;
   Screen screen;
   Renderer renderer;
   FrameSender sender;
@@ -45,7 +47,6 @@ struct ConsoleState {
 
 NullTerminal null_terminal;
 std::unique_ptr<ConsoleState> state;
-ExitHandler exit_handler = nullptr;
 
 ConsoleState& S() {
   if (!state) {
@@ -53,6 +54,21 @@ ConsoleState& S() {
     state->terminal = &null_terminal;
   }
   return *state;
+}
+
+// The end itself, through the installed handler; a console without one is
+// a program that forgot to install it.
+[[noreturn]] void End(const ConsoleState& s, int status, const std::string& failure) {
+  if (s.on_end) s.on_end(status, failure);
+  std::abort();
+}
+
+// A failed write leaves the user without a picture: the program must not
+// carry on (or end as if all were well) without it. Asked after each call
+// that may write, so that nothing else happens in between.
+void EndIfUnwritable(ConsoleState& s) {
+  std::string why;
+  if (!s.terminal->Writable(&why)) End(s, 1, why);
 }
 
 // Input ended (end of file, hang-up): the close key code goes into the queue
@@ -65,6 +81,7 @@ void NoteInputEnded(ConsoleState& s) {
 
 void TakeTerminalEvents(ConsoleState& s) {
   Terminal::Events ev = s.terminal->TakeEvents();
+  EndIfUnwritable(s);
   if (ev.repaint) {
     TermCaps caps = s.renderer.caps();
     if (ev.rows > 0 && ev.cols > 0) {
@@ -91,7 +108,10 @@ void ReadKeyboard(ConsoleState& s) {
     s.decoder.Idle(static_cast<int>(now - s.last_byte_ms));
   }
   int flags = 0;
-  if (s.decoder.TakeKittyReply(&flags)) s.terminal->KeyboardProtocolOffered();
+  if (s.decoder.TakeKittyReply(&flags)) {
+    s.terminal->KeyboardProtocolOffered();
+    EndIfUnwritable(s);
+  }
   while (s.decoder.TakeDeviceAttributes()) s.sender.Answered(now);
   if (SignalKey key = s.decoder.TakeSignalKey(); key != SignalKey::kNone) {
     s.terminal->SignalKeyPressed(key);
@@ -104,6 +124,7 @@ void ReadKeyboard(ConsoleState& s) {
 void Flush(ConsoleState& s, bool forced) {
   TakeTerminalEvents(s);
   s.sender.Flush(s.renderer, s.screen.grid(), *s.terminal, forced);
+  EndIfUnwritable(s);
 }
 
 // Blocks until input may have arrived. With the terminal gone and no key left
@@ -133,14 +154,16 @@ void Print(ConsoleState& s, std::string_view text) {
   s.screen.PrintText(text, [&s] {
     FlushConsole();
     s.terminal->Bell();
+    EndIfUnwritable(s);
   });
 }
 
 }  // namespace
 
-void InstallConsole(Terminal* terminal, const TermCaps& caps) {
+void InstallConsole(Terminal* terminal, const TermCaps& caps, ExitHandler on_end) {
   state = std::make_unique<ConsoleState>();
   state->terminal = terminal ? terminal : &null_terminal;
+  state->on_end = on_end;
   TermCaps shown = caps;
   shown.steady_backgrounds = caps.steady_backgrounds || state->terminal->BrightBackgroundsBlink();
   state->renderer.SetCaps(shown);
@@ -159,10 +182,6 @@ void FlushConsole() {
   Flush(S(), /*forced=*/true);
 }
 
-void SetExitHandler(ExitHandler handler) {
-  exit_handler = handler;
-}
-
 void EndProgram(int status) {
   ConsoleState& s = S();
   FlushConsole();
@@ -176,8 +195,7 @@ void EndProgram(int status) {
     ReadKeyboard(s);
     now = s.terminal->NowMs();
   }
-  if (exit_handler) exit_handler(status);
-  std::exit(status);
+  End(s, status, "");
 }
 
 void SetScreenSize(int cols, int rows) {

@@ -21,10 +21,14 @@ class Screen;
 // The background colour number ResetScreen uses with foreground 7.
 inline constexpr int DefaultBackColor = 0;
 
-// Installs the terminal the console lives on (not owned) and starts a fresh
-// console: blank model, empty key queue, colours not yet applied, a full
-// repaint at the next flush.
-void InstallConsole(Terminal* terminal, const TermCaps& caps = {});
+// How the program ends, given the status and, when a write to the terminal
+// failed, why (otherwise empty). It must not return.
+using ExitHandler = void (*)(int status, const std::string& failure);
+
+// Installs the terminal the console lives on (not owned) and the end of the
+// program, and starts a fresh console: blank model, empty key queue, colours
+// not yet applied, a full repaint at the next flush.
+void InstallConsole(Terminal* terminal, const TermCaps& caps = {}, ExitHandler on_end = nullptr);
 // The model and the renderer, for tests and benchmarks.
 Screen& ConsoleScreen();
 Renderer& ConsoleRenderer();
@@ -32,10 +36,10 @@ Renderer& ConsoleRenderer();
 void FlushConsole();
 
 // How the program ends (Q, Esc, Home at an error line, terminal gone):
-// flush, then the installed exit handler (default: std::exit).
+// flush, then the installed exit handler, which ends the process. A write to
+// the terminal that fails (Terminal::Writable) ends it so too, at once, with
+// status 1 and the reason as `failure`.
 [[noreturn]] void EndProgram(int status);
-using ExitHandler = void (*)(int status);
-void SetExitHandler(ExitHandler handler);
 
 void SetScreenSize(int cols, int rows);
 void ClearScreen();

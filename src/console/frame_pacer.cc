@@ -5,6 +5,28 @@
 
 namespace q7t {
 
+namespace {
+
+// Whether row `row` (1-based) differs between two grids of one size.
+bool RowDiffers(const Grid& a, const Grid& b, int row) {
+  auto at = static_cast<std::ptrdiff_t>(row - 1) * a.cols;
+  return !std::equal(a.cells.begin() + at, a.cells.begin() + at + a.cols, b.cells.begin() + at);
+}
+
+// `sent` with rows first..k as `wanted` has them, and the cursor as wanted.
+Grid PartlySent(const Grid& sent, const Grid& wanted, int first, int k) {
+  Grid g = sent;
+  auto from = static_cast<std::ptrdiff_t>(first - 1) * g.cols;
+  auto to = static_cast<std::ptrdiff_t>(k) * g.cols;
+  std::copy(wanted.cells.begin() + from, wanted.cells.begin() + to, g.cells.begin() + from);
+  g.cursor_row = wanted.cursor_row;
+  g.cursor_col = wanted.cursor_col;
+  g.cursor_visible = wanted.cursor_visible;
+  return g;
+}
+
+}  // namespace
+
 std::int64_t FramePacer::AnswerDue() const {
   std::int64_t us = std::max(us_per_byte_, kUnmeasuredUsPerByte);
   return asked_at_ + kAnswerTimeoutMs + static_cast<std::int64_t>(asked_bytes_) * us / 1000;
@@ -110,6 +132,19 @@ void FrameSender::Flush(Renderer& renderer, const Grid& wanted, Terminal& termin
   last_frame_ = now;
 }
 
+// The first row that differs, looked for from below the last piece on (so
+// that the rows near the bottom get their turn while the picture keeps
+// moving); row 1 when only the cursor differs.
+int FrameSender::FirstChangedRow(const Grid& wanted) const {
+  int first = next_row_ > wanted.rows ? 1 : next_row_;
+  while (first <= wanted.rows && !RowDiffers(wanted, sent_, first)) ++first;
+  if (first > wanted.rows) {
+    first = 1;
+    while (first <= wanted.rows && !RowDiffers(wanted, sent_, first)) ++first;
+  }
+  return first > wanted.rows ? 1 : first;
+}
+
 bool FrameSender::RenderPiece(Renderer& renderer, const Grid& wanted, std::size_t budget) {
   Renderer trial = renderer;
   trial.Render(wanted, out_);
@@ -129,39 +164,16 @@ bool FrameSender::RenderPiece(Renderer& renderer, const Grid& wanted, std::size_
     sent_ = wanted;
     return true;
   }
-  // Rows first..k as wanted, the rest as sent, where the first row that
-  // differs is looked for from below the last piece on (so that the rows
-  // near the bottom get their turn while the picture keeps moving): the
-  // largest k whose bytes fit, and always one row, so every piece moves on.
-  auto row_differs = [&](int row) {
-    auto at = static_cast<std::ptrdiff_t>(row - 1) * wanted.cols;
-    return !std::equal(wanted.cells.begin() + at, wanted.cells.begin() + at + wanted.cols,
-                       sent_.cells.begin() + at);
-  };
-  int first = next_row_ > wanted.rows ? 1 : next_row_;
-  while (first <= wanted.rows && !row_differs(first)) ++first;
-  if (first > wanted.rows) {
-    first = 1;
-    while (first <= wanted.rows && !row_differs(first)) ++first;
-  }
-  if (first > wanted.rows) first = 1;  // only the cursor differs
-  auto partial = [&](int k) {
-    Grid g = sent_;
-    auto from = static_cast<std::ptrdiff_t>(first - 1) * g.cols;
-    auto to = static_cast<std::ptrdiff_t>(k) * g.cols;
-    std::copy(wanted.cells.begin() + from, wanted.cells.begin() + to, g.cells.begin() + from);
-    g.cursor_row = wanted.cursor_row;
-    g.cursor_col = wanted.cursor_col;
-    g.cursor_visible = wanted.cursor_visible;
-    return g;
-  };
+  // Rows first..k as wanted, the rest as sent: the largest k whose bytes
+  // fit, and always one row, so every piece moves on.
+  const int first = FirstChangedRow(wanted);
   int best = first;
   int lo = first + 1, hi = wanted.rows;
   while (lo <= hi) {
     int mid = (lo + hi) / 2;
     trial = renderer;
     trial_out_.clear();
-    trial.Render(partial(mid), trial_out_);
+    trial.Render(PartlySent(sent_, wanted, first, mid), trial_out_);
     if (trial_out_.size() <= budget) {
       best = mid;
       lo = mid + 1;
@@ -170,7 +182,7 @@ bool FrameSender::RenderPiece(Renderer& renderer, const Grid& wanted, std::size_
     }
   }
   next_row_ = best + 1;
-  sent_ = partial(best);
+  sent_ = PartlySent(sent_, wanted, first, best);
   out_.clear();
   renderer.Render(sent_, out_);
   return sent_ == wanted;

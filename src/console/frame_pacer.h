@@ -115,6 +115,7 @@ class FrameSender {
   // Renders into out_ at most `budget` bytes where it can; false when only
   // a piece of the difference went.
   bool RenderPiece(Renderer& renderer, const Grid& wanted, std::size_t budget);
+  int FirstChangedRow(const Grid& wanted) const;
 
   // While keys wait, a frame at least this often.
   static constexpr int kAliveMs = 250;

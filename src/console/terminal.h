@@ -22,6 +22,10 @@ class Terminal {
 
   // Writes all of `bytes` to the terminal (one write per call where possible).
   virtual void Write(std::string_view bytes) = 0;
+  // False once a write has failed for any reason but the terminal going away,
+  // with what failed in `*err` (in words); nothing is written after it. The
+  // console then ends the program with that reason and status 1.
+  virtual bool Writable(std::string* /*err*/) const { return true; }
   // Appends whatever input is waiting to `out` without waiting. Returns false
   // once input has ended for good (end of file, hang-up, read error).
   virtual bool ReadAvailable(std::string& out) = 0;

@@ -78,8 +78,8 @@ bool HardwarePortBus::Granted(std::uint16_t port) {
   if (attempt.granted) {
     granted_ = true;
     refusal_.clear();
-    std::string failure = os::DropPortPrivilege();
-    if (!failure.empty()) {
+    std::string failure;
+    if (!os::DropPortPrivilege(&failure)) {
       drop_failure_ = "the card's ports " + PortRange(base_, count_) +
                       " were granted, but the power to reach them could not be given up in full (" +
                       failure + ")";

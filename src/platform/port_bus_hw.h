@@ -59,7 +59,7 @@ class HardwarePortBus : public PortBus {
 // The program's last word about its ports, "name: text" and a line end, to
 // stderr: the refusal while access is refused, or the privilege that could
 // not be given up; nothing otherwise. Async-signal-safe, for the terminal's
-// end (see os::SetAfterRestore).
+// end (see PosixTerminal::Start).
 void WritePortNotes();
 
 namespace os {
@@ -73,9 +73,9 @@ void PortWrite(std::uint16_t port, std::uint8_t value);
 // Gives up, for good, the power to gain port access: a process that is not
 // root loses every capability (effective, permitted, inheritable, ambient);
 // root loses the raw I/O capability from every set and from the bounding
-// set, and keeps its other powers. Ports already granted stay granted. Empty
-// on success, else what failed and why.
-std::string DropPortPrivilege();
+// set, and keeps its other powers. Ports already granted stay granted. False
+// with what failed and why in `*err`.
+bool DropPortPrivilege(std::string* err);
 
 }  // namespace os
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/port_bus_hw.h"
 
@@ -37,9 +38,16 @@ void Failed(const char* what, std::string& failure) {
   if (failure.empty()) failure = std::string(what) + ": " + std::strerror(errno);
 }
 
+// The steps' end: true when nothing failed, else false with the failure in `*err`.
+bool Done(std::string failure, std::string* err) {
+  if (failure.empty()) return true;
+  *err = std::move(failure);
+  return false;
+}
+
 // Root: the raw I/O capability leaves the bounding set (so that no later
 // exec brings it back), the ambient set and the other three.
-std::string DropRawIo() {
+bool DropRawIo(std::string* err) {
   std::string failure;
   if (::prctl(PR_CAPBSET_READ, CAP_SYS_RAWIO, 0, 0, 0) == 1 &&
       ::prctl(PR_CAPBSET_DROP, CAP_SYS_RAWIO, 0, 0, 0) != 0) {
@@ -51,38 +59,38 @@ std::string DropRawIo() {
   CapSets sets{};
   if (!GetCaps(sets)) {
     Failed("capget", failure);
-    return failure;
+    return Done(failure, err);
   }
   sets[kRawIoWord].effective &= ~kRawIoBit;
   sets[kRawIoWord].permitted &= ~kRawIoBit;
   sets[kRawIoWord].inheritable &= ~kRawIoBit;
   if (!SetCaps(sets)) Failed("capset", failure);
-  return failure;
+  return Done(failure, err);
 }
 
 // Not root: every capability leaves every set the process may lower.
-std::string DropAll() {
+bool DropAll(std::string* err) {
   std::string failure;
   if (::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) != 0 && errno != EINVAL) {
     Failed("ambient set", failure);
   }
   CapSets sets{};
   if (!SetCaps(sets)) Failed("capset", failure);
-  return failure;
+  return Done(failure, err);
 }
 
 // What the kernel holds now, read back rather than assumed.
-std::string Check(bool root) {
+bool Check(bool root, std::string* err) {
   std::string failure;
   CapSets sets{};
   if (!GetCaps(sets)) {
     Failed("capget", failure);
-    return failure;
+    return Done(failure, err);
   }
   for (int i = 0; i < kWords; ++i) {
     std::uint32_t gone = root ? (i == kRawIoWord ? kRawIoBit : 0) : ~0u;
     if ((sets[i].effective | sets[i].permitted | sets[i].inheritable) & gone) {
-      return "capabilities still held after capset";
+      return Done("capabilities still held after capset", err);
     }
   }
   // Past the last capability the kernel knows (or without an ambient set)
@@ -91,20 +99,20 @@ std::string Check(bool root) {
     if (root && cap != CAP_SYS_RAWIO) continue;
     int held = ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, cap, 0, 0);
     if (held < 0) break;
-    if (held == 1) return "ambient capabilities still held";
+    if (held == 1) return Done("ambient capabilities still held", err);
   }
   if (root && ::prctl(PR_CAPBSET_READ, CAP_SYS_RAWIO, 0, 0, 0) == 1) {
-    return "raw I/O still in the bounding set";
+    return Done("raw I/O still in the bounding set", err);
   }
-  return "";
+  return true;
 }
 
 }  // namespace
 
-std::string DropPortPrivilege() {
+bool DropPortPrivilege(std::string* err) {
   const bool root = ::geteuid() == 0;
-  std::string failure = root ? DropRawIo() : DropAll();
-  return failure.empty() ? Check(root) : failure;
+  const bool dropped = root ? DropRawIo(err) : DropAll(err);
+  return dropped && Check(root, err);
 }
 
 }  // namespace q7t::os

@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -189,7 +188,8 @@ std::string PosixTerminal::TermName() const {
   return term != nullptr ? term : "";
 }
 
-std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::string* err) {
+std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, void (*after_restore)(),
+                                                    std::string* err) {
   auto refuse = [err](std::string why) {
     if (err) *err = std::move(why);
     return nullptr;
@@ -211,6 +211,7 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::
   term->linux_console_ = linux_console;
   g_in_fd = in_fd;
   g_out_fd = out_fd;
+  g_after_restore = after_restore;
   g_have_saved = true;
   g_restored = false;
   if (::pipe2(g_wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -232,6 +233,10 @@ std::unique_ptr<PosixTerminal> PosixTerminal::Start(int in_fd, int out_fd, std::
   // comes back as input (KeyboardProtocolOffered). The console's first frame
   // follows, with a device attributes request that every terminal answers.
   term->Write(kKittyQuery);
+  if (!term->Writable(err)) {
+    term->Restore();
+    return nullptr;
+  }
   return term;
 }
 
@@ -260,12 +265,8 @@ void PosixTerminal::Restore() {
   RestoreForEnd();
 }
 
-void SetAfterRestore(void (*after)()) {
-  g_after_restore = after;
-}
-
 void PosixTerminal::Write(std::string_view bytes) {
-  while (!bytes.empty() && !ended_) {
+  while (!bytes.empty() && !ended_ && !write_failed_) {
     ssize_t n = ::write(out_fd_, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -279,15 +280,16 @@ void PosixTerminal::Write(std::string_view bytes) {
     } else if (g_hangup || errno == EIO) {
       ended_ = true;  // the terminal is gone
     } else {
-      // Any other failure leaves the user without a picture: the program
-      // must not carry on (or end as if all were well) without it.
-      const int e = errno;
-      Restore();
-      std::fprintf(stderr, "%s: cannot write to the terminal: %s\n", program_invocation_short_name,
-                   std::strerror(e));
-      ::_exit(1);
+      write_failed_ = true;  // any other failure: Writable tells it
+      write_errno_ = errno;
     }
   }
+}
+
+bool PosixTerminal::Writable(std::string* err) const {
+  if (!write_failed_) return true;
+  if (err) *err = std::string("cannot write to the terminal: ") + std::strerror(write_errno_);
+  return false;
 }
 
 bool PosixTerminal::ReadAvailable(std::string& out) {
@@ -366,6 +368,7 @@ void PosixTerminal::KeyboardProtocolOffered() {
   if (kitty_keys_) return;
   kitty_keys_ = true;
   Write(kKittyPush);
+  if (write_failed_) return;  // the mode was not pushed: nothing to pop at the end
   PrepareRestoreBytes(true);
 }
 

@@ -14,12 +14,17 @@ class PosixTerminal : public Terminal {
  public:
   // Takes over the terminal that `in_fd` reads keys from and `out_fd`
   // draws on (one terminal, which may be open read-only on `in_fd`): saves
-  // its modes, enters raw mode, installs the signal handlers. Null with
+  // its modes, enters raw mode, installs the signal handlers. Once the modes
+  // are given back at the end (on every way out: orderly end, hang-up, the
+  // fatal signals) `after_restore` runs, if given, so that it can leave a
+  // last word on stderr below the picture; it must be async-signal-safe. Null with
   // `*err` set (what is missing, in words) when either is not a terminal,
   // the terminal cannot move the cursor
-  // (TERM=dumb) or its modes cannot be set. A write to it that fails for any
-  // reason but a hang-up ends the program with a message and status 1.
-  static std::unique_ptr<PosixTerminal> Start(int in_fd, int out_fd, std::string* err);
+  // (TERM=dumb), its modes cannot be set or the first write to it fails. A
+  // later write that fails for any reason but a hang-up stops all writes and
+  // is told by Writable, for the console to end the program.
+  static std::unique_ptr<PosixTerminal> Start(int in_fd, int out_fd, void (*after_restore)(),
+                                              std::string* err);
   ~PosixTerminal() override;  // Restore()
   PosixTerminal(const PosixTerminal&) = delete;
   PosixTerminal& operator=(const PosixTerminal&) = delete;
@@ -33,6 +38,7 @@ class PosixTerminal : public Terminal {
   std::string TermName() const;
 
   void Write(std::string_view bytes) override;
+  bool Writable(std::string* err) const override;
   bool ReadAvailable(std::string& out) override;
   void WaitInput(int timeout_ms) override;
   void Sleep(int ms) override;
@@ -55,13 +61,9 @@ class PosixTerminal : public Terminal {
   bool linux_console_ = false;
   bool first_events_ = true;
   bool ended_ = false;
-  bool kitty_keys_ = false;  // the disambiguate mode is pushed
+  bool write_failed_ = false;  // a write failed, not for a hang-up
+  int write_errno_ = 0;        // and why
+  bool kitty_keys_ = false;    // the disambiguate mode is pushed
 };
-
-// A function run once the terminal's modes have been given back at the end
-// of the program, on every way out (orderly end, hang-up, the fatal
-// signals), so that it can leave a last word on stderr below the picture.
-// It must be async-signal-safe. Set before the terminal is taken over.
-void SetAfterRestore(void (*after)());
 
 }  // namespace q7t::os

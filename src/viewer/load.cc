@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "console/text_ops.h"
-#include "platform/files.h"
+#include "viewer/host.h"
 #include "viewer/view_txt_array.h"
 
 namespace q7t {

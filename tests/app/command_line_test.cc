@@ -12,6 +12,7 @@
 
 #include "app/commands.h"
 #include "app/menu.h"
+#include "app/tool.h"
 #include "card/card_lock.h"
 #include "card/save_log.h"
 #include "console/console.h"
@@ -85,7 +86,8 @@ class CommandLine : public ::testing::Test {
     inv_ = ParseCommandLine(static_cast<int>(args.size()), argv.data(), program, env);
     int status = AnswerWithoutCard(inv_);
     if (status < 0 && inv_.what == Invocation::What::kCommand) {
-      status = RunCommand(inv_, bus ? *bus : bus_);
+      status =
+          RunTool(inv_, {.bus = bus ? bus : &bus_, .card_lock = lock_, .log_dir = inv_.log_dir});
     }
     return {status, (bus ? *bus : bus_).Take(), out.Take(), err.Take()};
   }
@@ -101,6 +103,7 @@ class CommandLine : public ::testing::Test {
 
   test::FakeTerminal term_;
   test::RecordingPortBus bus_;
+  CardLockStore* lock_ = nullptr;  // handed over with the bus
   test::ScopedTempDir dir_;
   Invocation inv_;
   std::filesystem::path cwd_ = std::filesystem::current_path();
@@ -268,7 +271,7 @@ TEST_F(CommandLine, RefusedPortsAreAnErrorAndNoLogIsWritten) {
 // lock; a card another process holds past --wait is given up untouched.
 TEST_F(CommandLine, OneShotHoldsTheCardOnceOrGivesUp) {
   test::FakeLockStore store(bus_);
-  SetCardLockStore(&store);
+  lock_ = &store;
   EXPECT_EQ(Run({"copy"}).status, 0);
   EXPECT_EQ(store.holds_, 1);
   EXPECT_EQ(store.outside_, "");
@@ -278,7 +281,7 @@ TEST_F(CommandLine, OneShotHoldsTheCardOnceOrGivesUp) {
 
   store.busy_until_ms_ = -1;
   const Outcome got = Run({"--wait", "2", "copy"});
-  SetCardLockStore(nullptr);
+  lock_ = nullptr;
   EXPECT_EQ(got.status, 1);
   EXPECT_EQ(store.outside_ + got.traffic, "");
   EXPECT_EQ(store.now_ms_, 2000);

@@ -183,24 +183,25 @@ TEST(SaveFaults, LogPlaceTakenOrGuarded) {
     bus.SetLogBytes(LogBytes());
     SetPortBus(&bus);
     mode = (mode + 0x13) & 0xFF;  // a new mode each row, with and without the hold bit
-    const SaveOutcome outcome = SaveLogTo(mode, {scene.save.path(), false, true});
+    std::string message;
+    const bool saved = SaveLogTo(mode, {scene.save.path(), false, true}, &message);
     SetPortBus(nullptr);
 
     EXPECT_EQ(bus.Take(), test::SaveSequence(mode));
     // No temporary file is left beside the log, whatever happened.
     EXPECT_EQ(Entries(scene.save.path()), std::set<std::string>{kLogFileName});
     if (f.error == 0) {
-      EXPECT_TRUE(outcome.ok) << outcome.message;
+      EXPECT_TRUE(saved) << message;
       struct stat st;
       ASSERT_EQ(::lstat(scene.log().c_str(), &st), 0);
       EXPECT_TRUE(S_ISREG(st.st_mode)) << "the new log takes the place itself";
       EXPECT_EQ(test::ReadWhole(scene.log()), ExpectedFile());
     } else {
-      EXPECT_FALSE(outcome.ok);
+      EXPECT_FALSE(saved);
       const std::string reason = std::strerror(f.error);
       const std::string full = "Save failed: " + scene.log() + ": " + reason;
       const std::string brief = std::string("Save failed: ") + kLogFileName + ": " + reason;
-      EXPECT_EQ(outcome.message, full.size() <= 76 ? full : brief);
+      EXPECT_EQ(message, full.size() <= 76 ? full : brief);
     }
     f.check(scene);
   }

@@ -43,7 +43,11 @@ class SaveLogTest : public ::testing::Test {
     SetPortBus(nullptr);
     os::SetClockForTest(nullptr);
   }
-  SaveOutcome Save(int mode) { return SaveLogTo(mode, {dir_.path(), false, false}); }
+  // A save into dir_; `*message` (if given) says why it failed.
+  bool Save(int mode, std::string* message = nullptr) {
+    std::string ignored;
+    return SaveLogTo(mode, {dir_.path(), false, false}, message ? message : &ignored);
+  }
   std::string LogPath() const { return dir_.File(kLogFileName); }
 
   test::ScopedTempDir dir_;
@@ -51,8 +55,8 @@ class SaveLogTest : public ::testing::Test {
 };
 
 TEST_F(SaveLogTest, FileIsHeaderThenTheRawBuffer) {
-  const SaveOutcome outcome = Save(0x05);
-  EXPECT_TRUE(outcome.ok) << outcome.message;
+  std::string message;
+  EXPECT_TRUE(Save(0x05, &message)) << message;
   const std::string file = ReadWhole(LogPath());
   ASSERT_EQ(file.size(), 8243u);
   EXPECT_EQ(file.substr(0, 49), "Serial Line Log 12-08-2026 05:33:10 RdCnt=0/00123");
@@ -73,7 +77,8 @@ TEST_F(SaveLogTest, PortSequenceIsTheSaveCommandsAndEndsOnTheModeRegister) {
 
 TEST_F(SaveLogTest, WorkingDirectoryBecomesTheSaveFolderAgain) {
   const std::string before = std::filesystem::current_path();
-  EXPECT_TRUE(SaveLogTo(0, {dir_.path(), true, false}).ok);
+  std::string message;
+  EXPECT_TRUE(SaveLogTo(0, {dir_.path(), true, false}, &message)) << message;
   const std::string after = std::filesystem::current_path();
   std::filesystem::current_path(before);
   EXPECT_EQ(std::filesystem::equivalent(after, dir_.path()), true);
@@ -87,7 +92,7 @@ TEST_F(SaveLogTest, ReadsKeepOnlyTheLowByte) {
 
 TEST_F(SaveLogTest, RefusedPortsSaveTheRefusalValues) {
   SetPortBus(nullptr);
-  EXPECT_TRUE(Save(0).ok);
+  EXPECT_TRUE(Save(0));
   const std::string file = ReadWhole(LogPath());
   ASSERT_EQ(file.size(), 8243u);
   EXPECT_EQ(file.substr(35, 14), " RdCnt=1/30712");
@@ -96,29 +101,31 @@ TEST_F(SaveLogTest, RefusedPortsSaveTheRefusalValues) {
 
 TEST_F(SaveLogTest, MissingFolderIsReportedAndTheCardStepsStillRun) {
   const std::string gone = dir_.File("gone");
-  const SaveOutcome outcome = SaveLogTo(0x05, {gone, false, false});
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.message, "Save failed: " + gone + "/SerLog.txt: No such file or directory");
+  std::string message;
+  EXPECT_FALSE(SaveLogTo(0x05, {gone, false, false}, &message));
+  EXPECT_EQ(message, "Save failed: " + gone + "/SerLog.txt: No such file or directory");
   EXPECT_EQ(bus_.Take(), test::SaveSequence(0x05));
 }
 
 TEST_F(SaveLogTest, LongPathIsShortenedToTheFileName) {
   const std::string gone = dir_.File(std::string(60, 'd'));
-  const SaveOutcome outcome = SaveLogTo(0, {gone, false, false});
-  EXPECT_EQ(outcome.message, "Save failed: SerLog.txt: No such file or directory");
+  std::string message;
+  EXPECT_FALSE(SaveLogTo(0, {gone, false, false}, &message));
+  EXPECT_EQ(message, "Save failed: SerLog.txt: No such file or directory");
 }
 
 // The new log reaches the disk before it takes the old one's place, and the
 // folder after the rename, so that a power loss leaves one whole log or the
 // other. (A flush that fails: save_faults_test.cc.)
 TEST_F(SaveLogTest, NewLogIsFlushedBeforeItReplacesTheOld) {
-  ASSERT_TRUE(Save(0).ok);
+  ASSERT_TRUE(Save(0));
   const std::string old_log = ReadWhole(LogPath());
   test::SyncProbe probe;
   std::string log_at_flush;
   test::SyncProbe::at_file_flush = [&] { log_at_flush = ReadWhole(LogPath()); };
   bus_.SetLogBytes(std::vector<int>(kLogBufferSize, 'n'));
-  EXPECT_TRUE(SaveLogTo(0, {dir_.path(), false, true}).ok);
+  std::string message;
+  EXPECT_TRUE(SaveLogTo(0, {dir_.path(), false, true}, &message)) << message;
   EXPECT_EQ(test::SyncProbe::files, 1);
   EXPECT_TRUE(log_at_flush == old_log) << "the new log replaced the old one before its flush";
   EXPECT_EQ(test::SyncProbe::folders, 1);

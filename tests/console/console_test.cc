@@ -1,8 +1,11 @@
 // The console takes from its terminal what only the terminal can tell: Num
-// Lock for the keypad, and a bright background that would blink.
+// Lock for the keypad, a bright background that would blink, and a write
+// that failed.
 #include "console/console.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "support/fake_terminal.h"
 #include "support/linux_colours.h"
@@ -34,6 +37,28 @@ TEST(Console, SteadyBackgroundsWhereTheTerminalWouldBlink) {
   test::VtermScreen screen(25, 80);
   screen.Feed(colours.Translate(term.output()));
   EXPECT_EQ(screen.CellBg(1, 1), 4);
+}
+
+// A terminal that cannot be written ends the program at the next flush, with
+// status 1 and the terminal's reason, before any key is taken.
+TEST(Console, FailedWriteEndsWithTheReason) {
+  struct Ended {
+    int status;
+    std::string failure;
+  };
+  test::FakeTerminal term;
+  InstallConsole(&term, {}, [](int status, const std::string& failure) {
+    throw Ended{status, failure};
+  });
+  term.Type("q");
+  term.write_failure = "cannot write to the terminal: No space left on device";
+  try {
+    WaitKey();
+    ADD_FAILURE() << "a key was taken";
+  } catch (const Ended& e) {
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.failure, term.write_failure);
+  }
 }
 
 }  // namespace

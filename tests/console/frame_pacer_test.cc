@@ -332,9 +332,8 @@ struct Ended {};
 // terminal goes back to the shell, which would take it for typed text.
 TEST(ConsoleDrawing, EndReadsTheAnswerStillOnItsWay) {
   test::FakeTerminal term;
-  InstallConsole(&term);
+  InstallConsole(&term, {}, [](int, const std::string&) { throw Ended{}; });
   SetScreenSize(80, 25);
-  SetExitHandler([](int) { throw Ended{}; });
   FlushConsole();             // the first frame and its request
   term.Type("\x1b[?62;22c");  // answered: the terminal is paced
   term.Type("a");
@@ -346,7 +345,6 @@ TEST(ConsoleDrawing, EndReadsTheAnswerStillOnItsWay) {
   term.Type("z");
   for (KeyCode key = WaitKey(); key != "q"; key = WaitKey()) PrintText(key);
   EXPECT_THROW(EndProgram(0), Ended);
-  SetExitHandler(nullptr);
   EXPECT_EQ(PollKey(), "z");
 }
 

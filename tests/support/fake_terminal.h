@@ -27,6 +27,12 @@ class FakeTerminal : public Terminal {
     output_.append(bytes);
     ++writes_;
   }
+  // Non-empty: every write has failed so, as a terminal tells it.
+  std::string write_failure;
+  bool Writable(std::string* err) const override {
+    if (err && !write_failure.empty()) *err = write_failure;
+    return write_failure.empty();
+  }
   bool ReadAvailable(std::string& out) override;
   void WaitInput(int timeout_ms) override;
   void Sleep(int ms) override {

@@ -28,14 +28,12 @@ struct ProgramEnded {
 class ConsoleTest : public ::testing::Test {
  protected:
   void SetUp() override { Restart(); }
-  void TearDown() override { SetExitHandler(nullptr); }
 
   // A fresh console on a fresh terminal.
   void Restart() {
     term_ = FakeTerminal();
-    InstallConsole(&term_);
+    InstallConsole(&term_, {}, [](int status, const std::string&) { throw ProgramEnded{status}; });
     SetScreenSize(80, 25);
-    SetExitHandler([](int status) { throw ProgramEnded{status}; });
   }
 
   static const Cell& At(int row, int col) { return ConsoleScreen().At(row, col); }
