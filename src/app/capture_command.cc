@@ -42,32 +42,6 @@ bool ParseSize(std::string_view text, std::uint64_t* size) {
   return true;
 }
 
-std::string Quoted(std::string_view value) {
-  return "'" + std::string(value) + "'";
-}
-
-bool Refuse(std::string* err, std::string message) {
-  *err = std::move(message);
-  return false;
-}
-
-// The folder a file name is in, as written ("." for a bare name).
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
-
-// A file the capture writes: a name (not a folder), in an existing folder.
-bool CheckFileName(const std::string& what, const std::string& path, std::string* err) {
-  if (path.empty() || path.back() == '/' || os::KindOf(path) == os::PathKind::kDirectory) {
-    return Refuse(err, what + " " + Quoted(path) + " is not a file name");
-  }
-  if (os::KindOf(FolderOf(path)) != os::PathKind::kDirectory) {
-    return Refuse(err, what + " " + Quoted(path) + " is in no existing folder");
-  }
-  return true;
-}
-
 }  // namespace
 
 bool ParseCaptureOption(std::string_view name, std::string_view value, CaptureOptions* o,

@@ -89,11 +89,6 @@ struct OptionScan {
   bool wait_given = false;
 };
 
-bool Refuse(std::string* error, std::string message) {
-  *error = std::move(message);
-  return false;
-}
-
 // One option, `c` as getopt_long answered it (`index` into kOptions), into
 // `*inv` and `*scan`; false with one line in `*error` when it is bad.
 bool TakeOption(int c, int index, char* const* argv, bool sim, Invocation* inv, OptionScan* scan,

@@ -19,17 +19,27 @@ namespace {
 
 constexpr int kMaxDivisor = 0xFFFF;  // the card's divisor register is 16 bits
 
-// "'value'" for messages.
-std::string Quoted(const std::string& value) {
-  return "'" + value + "'";
-}
+}  // namespace
 
 bool Refuse(std::string* err, std::string message) {
   *err = std::move(message);
   return false;
 }
 
-}  // namespace
+std::string Quoted(std::string_view value) {
+  return "'" + std::string(value) + "'";
+}
+
+bool CheckFileName(const std::string& what, const std::string& path, std::string* err) {
+  if (path.empty() || path.back() == '/' || os::IsDirectory(path)) {
+    return Refuse(err, what + " " + Quoted(path) + " is not a file name");
+  }
+  const std::size_t slash = path.rfind('/');
+  if (!os::IsDirectory(slash == std::string::npos ? "." : path.substr(0, slash + 1))) {
+    return Refuse(err, what + " " + Quoted(path) + " is in no existing folder");
+  }
+  return true;
+}
 
 bool CheckBaudText(std::string_view text_view, double* rate, std::int32_t* divisor,
                    std::string* err) {
@@ -83,16 +93,8 @@ bool CheckSave(CommandArgs& args, std::string* err) {
     args.file = args.words.empty() ? "" : "-";
     return true;
   }
-  const std::string& file = args.words[0];
-  const std::size_t slash = file.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
-  if (file.empty() || file.back() == '/' || os::IsDirectory(file)) {
-    return Refuse(err, "save file " + Quoted(file) + " is not a file name");
-  }
-  if (!os::IsDirectory(folder)) {
-    return Refuse(err, "save file " + Quoted(file) + " is in no existing folder");
-  }
-  args.file = file;
+  if (!CheckFileName("save file", args.words[0], err)) return false;
+  args.file = args.words[0];
   return true;
 }
 

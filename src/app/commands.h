@@ -27,6 +27,14 @@ inline constexpr int kExitLost = 3;    // a capture ended having lost bytes on t
 // line naming what is wrong in `*err`.
 bool CheckBaudText(std::string_view text, double* rate, std::int32_t* divisor, std::string* err);
 
+// The command line's checks fail alike: one line in `*err`, false.
+bool Refuse(std::string* err, std::string message);
+// "'value'" for messages.
+std::string Quoted(std::string_view value);
+// A file a command writes (`what` names it in the message): a name, not a
+// folder, in a folder that exists.
+bool CheckFileName(const std::string& what, const std::string& path, std::string* err);
+
 struct CommandRun {
   const Invocation& inv;
   CardPass pass;  // what the pass before the command read
