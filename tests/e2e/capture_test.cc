@@ -118,14 +118,6 @@ PtyProgram::Options Capture(const FedLine& line, const std::string& file,
   return ProgramOptions(BinPath("q7tlog-sim"), args);
 }
 
-bool WaitForOutput(PtyProgram& program, std::string_view text, std::size_t from = 0) {
-  for (auto end = Clock::now() + milliseconds(5000); Clock::now() < end;) {
-    if (program.raw_output().find(text, from) != std::string::npos) return true;
-    program.Pump(20);
-  }
-  return false;
-}
-
 // Started: the card listens in raw mode and has its first counter reading.
 ::testing::AssertionResult Started(PtyProgram& capture, const FedLine& line) {
   if (!WaitForOutput(capture, " started, a poll every ") || !Raw(line.master())) {
@@ -153,12 +145,6 @@ std::vector<std::size_t> Numbers(const std::string& said, const char* pattern) {
     found.push_back(std::stoul((*it)[1]));
   }
   return found;
-}
-
-int ExitStatus(PtyProgram& capture) {
-  int status = 0;
-  if (!capture.WaitForExit(5000, &status) || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 // A capture into a new folder's line.bin, started and then fed `stream`
@@ -201,9 +187,7 @@ TEST(Capture, ThirtySecondsAt115200AreCapturedByteForByte) {
   EXPECT_NE(capture.raw_output().find(" 0 gaps, 0 bytes lost"), std::string::npos);
   ASSERT_TRUE(line.Drained(stream, kSeconds * 1000));
   EXPECT_EQ(Status(capture, SIGTERM), stream.size()) << capture.raw_output();
-  int status = 0;
-  ASSERT_TRUE(capture.WaitForExit(5000, &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_EQ(ExitStatus(capture), 0);
   const std::string got = ReadWhole(dir.File("line.bin"));
   EXPECT_TRUE(got == stream) << got.size() << " bytes, from byte "
                              << (std::mismatch(got.begin(), got.end(), stream.begin()).first -
