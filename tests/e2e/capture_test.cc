@@ -118,14 +118,6 @@ PtyProgram::Options Capture(const FedLine& line, const std::string& file,
   return ProgramOptions(BinPath("q7tlog-sim"), args);
 }
 
-bool WaitForOutput(PtyProgram& program, std::string_view text, std::size_t from = 0) {
-  for (auto end = Clock::now() + milliseconds(5000); Clock::now() < end;) {
-    if (program.raw_output().find(text, from) != std::string::npos) return true;
-    program.Pump(20);
-  }
-  return false;
-}
-
 // Started: the card listens in raw mode and has its first counter reading.
 ::testing::AssertionResult Started(PtyProgram& capture, const FedLine& line) {
   if (!WaitForOutput(capture, " started, a poll every ") || !Raw(line.master())) {
@@ -155,11 +147,21 @@ std::vector<std::size_t> Numbers(const std::string& said, const char* pattern) {
   return found;
 }
 
-int ExitStatus(PtyProgram& capture) {
-  int status = 0;
-  if (!capture.WaitForExit(5000, &status) || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
+// A capture into a new folder's line.bin, started and then fed `stream`
+// for 1.5 s.
+struct FedCapture {
+  FedCapture(const std::string& stream, std::vector<std::string> more = {})
+      : program(Capture(line, file, std::move(more))), started(Started(program, line)) {
+    if (!started) return;
+    line.Feed(stream);
+    std::this_thread::sleep_for(milliseconds(1500));
+  }
+  FedLine line;
+  ScopedTempDir dir;
+  const std::string file = dir.File("line.bin");
+  PtyProgram program;
+  ::testing::AssertionResult started;
+};
 
 // Feeds `stream` and, once the line has carried it all, stops the capture;
 // its exit status.
@@ -185,9 +187,7 @@ TEST(Capture, ThirtySecondsAt115200AreCapturedByteForByte) {
   EXPECT_NE(capture.raw_output().find(" 0 gaps, 0 bytes lost"), std::string::npos);
   ASSERT_TRUE(line.Drained(stream, kSeconds * 1000));
   EXPECT_EQ(Status(capture, SIGTERM), stream.size()) << capture.raw_output();
-  int status = 0;
-  ASSERT_TRUE(capture.WaitForExit(5000, &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_EQ(ExitStatus(capture), 0);
   const std::string got = ReadWhole(dir.File("line.bin"));
   EXPECT_TRUE(got == stream) << got.size() << " bytes, from byte "
                              << (std::mismatch(got.begin(), got.end(), stream.begin()).first -
@@ -264,21 +264,16 @@ TEST(Capture, OverrunRingIsReportedWithTheExactLoss) {
 // virtual card died with the first one, so its counter starts again.
 TEST(Capture, KilledCaptureLeavesTheFileWholeAndTheNextReportsTheGap) {
   const std::string stream = RandomBytes(kBytesPerSecond * 4, 0xD1Eu);
-  FedLine line;
-  ScopedTempDir dir;
-  const std::string file = dir.File("line.bin");
-  PtyProgram first(Capture(line, file));
-  ASSERT_TRUE(Started(first, line));
-  line.Feed(stream);
-  std::this_thread::sleep_for(milliseconds(1500));
-  kill(first.pid(), SIGKILL);
-  ASSERT_TRUE(first.WaitForExit(5000, nullptr));
-  const std::string before = ReadWhole(file);
+  FedCapture first(stream);
+  ASSERT_TRUE(first.started);
+  kill(first.program.pid(), SIGKILL);
+  ASSERT_TRUE(first.program.WaitForExit(5000, nullptr));
+  const std::string before = ReadWhole(first.file);
   ASSERT_EQ(before, stream.substr(0, before.size())) << "not the stream's first bytes";
-  PtyProgram again(Capture(line, file));
-  ASSERT_TRUE(Started(again, line));
-  EXPECT_EQ(FeedAndStop(again, line, stream), 3) << "a gap was reported";
-  const std::string got = ReadWhole(file);
+  PtyProgram again(Capture(first.line, first.file));
+  ASSERT_TRUE(Started(again, first.line));
+  EXPECT_EQ(FeedAndStop(again, first.line, stream), 3) << "a gap was reported";
+  const std::string got = ReadWhole(first.file);
   EXPECT_EQ(got.compare(0, before.size(), before), 0) << "the file was truncated";
   EXPECT_NE(again.raw_output().find("a gap of unknown size"), std::string::npos)
       << again.raw_output();
@@ -329,19 +324,14 @@ TEST(Capture, RestartOnTheRealCardReadsOnFromTheRecord) {
 // on in a new file; the two together are the stream.
 TEST(Capture, SighupAfterAMoveStartsANewFileAndLosesNothing) {
   const std::string stream = RandomBytes(kBytesPerSecond * 4, 0x40Bu);
-  FedLine line;
-  ScopedTempDir dir;
-  const std::string file = dir.File("line.bin");
-  PtyProgram capture(Capture(line, file));
-  ASSERT_TRUE(Started(capture, line));
-  line.Feed(stream);
-  std::this_thread::sleep_for(milliseconds(1500));
-  ASSERT_EQ(rename(file.c_str(), (file + ".old").c_str()), 0);
+  FedCapture c(stream);
+  ASSERT_TRUE(c.started);
+  ASSERT_EQ(rename(c.file.c_str(), (c.file + ".old").c_str()), 0);
   std::this_thread::sleep_for(milliseconds(300));  // still written into the moved file
-  kill(capture.pid(), SIGHUP);
-  ASSERT_TRUE(WaitForOutput(capture, " reopened"));
-  EXPECT_EQ(FeedAndStop(capture, line, stream), 0) << capture.raw_output();
-  const std::string old = ReadWhole(file + ".old"), now = ReadWhole(file);
+  kill(c.program.pid(), SIGHUP);
+  ASSERT_TRUE(WaitForOutput(c.program, " reopened"));
+  EXPECT_EQ(FeedAndStop(c.program, c.line, stream), 0) << c.program.raw_output();
+  const std::string old = ReadWhole(c.file + ".old"), now = ReadWhole(c.file);
   EXPECT_FALSE(old.empty() || now.empty()) << old.size() << " + " << now.size();
   EXPECT_TRUE(old + now == stream) << old.size() << " + " << now.size();
 }
@@ -358,13 +348,10 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.hold);
     const std::string stream = RandomBytes(kBytesPerSecond * 5, 0xF11u);
-    FedLine line;
-    ScopedTempDir dir;
-    const std::string file = dir.File("line.bin");
-    PtyProgram capture(Capture(line, file, {"--hold", c.hold}));
-    ASSERT_TRUE(Started(capture, line));
-    line.Feed(stream);
-    std::this_thread::sleep_for(milliseconds(1500));
+    FedCapture run(stream, {"--hold", c.hold});
+    ASSERT_TRUE(run.started);
+    PtyProgram& capture = run.program;
+    const std::string& file = run.file;
     const rlim_t size = ReadWhole(file).size() + 1000;
     const rlimit full{size, RLIM_INFINITY}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
     ASSERT_EQ(prlimit(capture.pid(), RLIMIT_FSIZE, &full, nullptr), 0) << strerror(errno);
@@ -372,7 +359,7 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
     std::this_thread::sleep_for(milliseconds(2000));
     ASSERT_EQ(prlimit(capture.pid(), RLIMIT_FSIZE, &unlimited, nullptr), 0);
     EXPECT_TRUE(WaitForOutput(capture, " written again: the outage from "));
-    EXPECT_EQ(FeedAndStop(capture, line, stream), c.status);
+    EXPECT_EQ(FeedAndStop(capture, run.line, stream), c.status);
     const std::string said = capture.raw_output();
     const std::vector<std::size_t> lost = Numbers(said, R"(held \d+ bytes and lost (\d+) bytes)");
     ASSERT_EQ(lost.size(), 1u) << said;
@@ -392,18 +379,14 @@ TEST(Capture, FullDiskIsWaitedOutWithTheBytesHeld) {
 // file still takes nothing reports what it could not write, in its totals.
 TEST(Capture, HeldBytesOfAKilledOrStoppedCaptureAreReportedLost) {
   const std::string stream = RandomBytes(kBytesPerSecond * 4, 0x4E1u);
-  FedLine line;
-  ScopedTempDir dir;
-  const std::string file = dir.File("line.bin");
+  FedCapture run(stream);
+  ASSERT_TRUE(run.started);
   const auto fill = [&](PtyProgram& capture) {  // the file takes no more from now on
-    const rlimit full{ReadWhole(file).size(), RLIM_INFINITY};
+    const rlimit full{ReadWhole(run.file).size(), RLIM_INFINITY};
     return prlimit(capture.pid(), RLIMIT_FSIZE, &full, nullptr) == 0 &&
            WaitForOutput(capture, ": holding the captured bytes in memory");
   };
-  PtyProgram first(Capture(line, file));
-  ASSERT_TRUE(Started(first, line));
-  line.Feed(stream);
-  std::this_thread::sleep_for(milliseconds(1000));
+  PtyProgram& first = run.program;
   ASSERT_TRUE(fill(first));
   std::this_thread::sleep_for(milliseconds(500));
   const std::size_t mark = first.raw_output().size();
@@ -413,8 +396,8 @@ TEST(Capture, HeldBytesOfAKilledOrStoppedCaptureAreReportedLost) {
   kill(first.pid(), SIGKILL);
   ASSERT_TRUE(first.WaitForExit(5000, nullptr));
 
-  PtyProgram again(Capture(line, file));
-  ASSERT_TRUE(Started(again, line));
+  PtyProgram again(Capture(run.line, run.file));
+  ASSERT_TRUE(Started(again, run.line));
   const auto were_held = Numbers(again.raw_output(), R"((\d+) bytes of them held in memory)");
   ASSERT_EQ(were_held.size(), 1u) << again.raw_output();
   EXPECT_GE(were_held[0], held.at(0));

@@ -10,7 +10,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -119,9 +118,7 @@ TEST_F(OneCard, ToolAndTwoCapturesNeverInterleave) {
     ASSERT_TRUE(program.Send("\r") && program.WaitFor(ShowsFirstMenu)) << program.ScreenDump();
   }
   ASSERT_TRUE(program.Send("q"));
-  int status = 0;
-  ASSERT_TRUE(program.WaitForExit(15000, &status));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_EQ(ExitStatus(program, 15000), 0);
 
   std::map<std::string, int> counts;
   EXPECT_TRUE(WholeSequences(Compact(ReadWhole(trace_path)), &counts));
@@ -152,8 +149,7 @@ TEST_F(OneCard, KilledHolderLeavesTheCardReleasedForTheNextProcess) {
     usleep(500);
   }
   ASSERT_EQ(kill(pid, SIGKILL), 0);
-  int status = 0;
-  ASSERT_TRUE(program.WaitForExit(15000, &status));
+  ASSERT_TRUE(program.WaitForExit(15000, nullptr));
 
   // The save's read-out cut short, then the mode put back before the
   // capture's own reads, which find it unheld.
@@ -179,23 +175,6 @@ class HeldCard {
   int fd_;
 };
 
-::testing::AssertionResult EndsWith(PtyProgram& program, int want_status, int within_ms) {
-  int status = -1;
-  if (!program.WaitForExit(within_ms, &status)) {
-    return ::testing::AssertionFailure() << "still running: " << program.raw_output();
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != want_status) {
-    return ::testing::AssertionFailure() << "status " << status << ": " << program.raw_output();
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// The output holds `text` (waited for up to `ms`).
-bool Says(PtyProgram& program, const std::string& text, int ms = 0) {
-  return program.WaitFor(
-      [&](const VtermScreen&) { return program.raw_output().find(text) != std::string::npos; }, ms);
-}
-
 // A capture's first poll waits --wait seconds for a card another process
 // holds, saying after a second who holds it (and reopening its file on
 // SIGHUP, its record left alone), then gives up untouched; later
@@ -204,21 +183,23 @@ TEST_F(OneCard, HeldCardIsToldAndGivenUp) {
   const std::string holder = "held by process " + std::to_string(getpid());
   auto held = std::make_unique<HeldCard>(PrivateCardLock());
   PtyProgram first(Traced({"capture", dir.File("cap"), "--wait", "2"}));
-  ASSERT_TRUE(Says(first, "the card is " + holder + "; waiting", 3000)) << first.raw_output();
+  ASSERT_TRUE(WaitForOutput(first, "the card is " + holder + "; waiting", 0, 3000))
+      << first.raw_output();
   kill(first.pid(), SIGHUP);  // logrotate meanwhile: the file reopened, no record made up
-  ASSERT_TRUE(EndsWith(first, 1, 5000));
-  EXPECT_TRUE(Says(first, "still " + holder + "; no capture made")) << first.raw_output();
+  ASSERT_EQ(ExitStatus(first), 1) << first.raw_output();
+  EXPECT_TRUE(WaitForOutput(first, "still " + holder + "; no capture made")) << first.raw_output();
   EXPECT_EQ(ReadWhole(trace_path), "") << "the card was touched";
   EXPECT_EQ(ReadWhole(dir.File(".cap.q7tlog-capture")), "") << "a record without a reading";
   held.reset();
 
   PtyProgram capture(Traced({"capture", dir.File("cap"), "--baud", "1000000"}));
-  ASSERT_TRUE(Says(capture, " started, a poll every", 5000)) << capture.raw_output();
+  ASSERT_TRUE(WaitForOutput(capture, " started, a poll every")) << capture.raw_output();
   held = std::make_unique<HeldCard>(PrivateCardLock());
-  ASSERT_TRUE(Says(capture, holder + "; waiting", 5000)) << capture.raw_output();
+  ASSERT_TRUE(WaitForOutput(capture, holder + "; waiting")) << capture.raw_output();
   kill(capture.pid(), SIGTERM);
-  ASSERT_TRUE(EndsWith(capture, 1, 1500));
-  EXPECT_TRUE(Says(capture, holder + ": the last drain did not happen")) << capture.raw_output();
+  ASSERT_EQ(ExitStatus(capture, 1500), 1) << capture.raw_output();
+  EXPECT_TRUE(WaitForOutput(capture, holder + ": the last drain did not happen"))
+      << capture.raw_output();
 }
 
 // A lock file that every user may write, holding a hold note for mode 3F and
@@ -235,7 +216,7 @@ TEST_F(OneCard, PlantedLockNeitherSteersNorBlocks) {
   ASSERT_TRUE(menu.WaitFor(ShowsFirstMenu)) << menu.ScreenDump();
   const std::size_t shown = menu.raw_output().size();
   ASSERT_TRUE(menu.Send("q"));
-  ASSERT_TRUE(EndsWith(menu, 0, 5000));
+  ASSERT_EQ(ExitStatus(menu), 0) << menu.raw_output();
   const std::string said = "q7tlog: not using the card's lock " + planted +
                            ": it is writable by every user; going on without the card-wide lock";
   const std::string& out = menu.raw_output();

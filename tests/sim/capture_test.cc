@@ -9,16 +9,12 @@
 
 #include "card/card.h"
 #include "sim/virtual_card.h"
+#include "support/serial_line.h"
 
 namespace q7t {
 namespace {
 
-std::string Bytes(std::size_t n, std::size_t seed) {
-  std::string s(n, '\0');
-  for (std::size_t i = 0; i < n; ++i)
-    s[i] = static_cast<char>((i * 131 + seed * 7 + i / 251) & 0xFF);
-  return s;
-}
+using test::RandomBytes;
 
 std::int64_t g_now_ms = 0;  // the engine's clock
 std::int64_t Clock() {
@@ -63,12 +59,12 @@ TEST(CapturePoll, KeepsExactlyWhatArrivedAgainstTheCard) {
     SCOPED_TRACE(c.name);
     VirtualCard card;
     SetPortBus(&card);
-    card.Receive(Bytes(static_cast<std::size_t>(c.before), 1));
+    card.Receive(RandomBytes(static_cast<std::size_t>(c.before), 1));
     g_now_ms = 0;
     CaptureEngine engine(Clock, kRate);
     engine.Start();
     if (c.reset) card.Out(0x351, kRegCommand), card.Out(0x350, kCmdResetCounter);
-    const std::string line = Bytes(static_cast<std::size_t>(c.arrived), 2);
+    const std::string line = RandomBytes(static_cast<std::size_t>(c.arrived), 2);
     g_now_ms = c.ms;
     // A restart: half the bytes come while no capture runs, the rest after
     // the new one started.
@@ -106,12 +102,12 @@ TEST(CapturePoll, StallsAreJudgedAtTheFastestRateSeen) {
   g_now_ms = 0;
   CaptureEngine engine(Clock, PlannedLineRate(9600));
   engine.Start();
-  card.Receive(Bytes(5000, 3));
+  card.Receive(RandomBytes(5000, 3));
   g_now_ms = 500;
   std::string out;
   EXPECT_FALSE(engine.Poll(out).at_least);
   EXPECT_EQ(engine.line_rate(), 10000u);
-  card.Receive(Bytes(kCountModulus + 100, 4));
+  card.Receive(RandomBytes(kCountModulus + 100, 4));
   g_now_ms += 3500;
   EXPECT_TRUE(engine.Poll(out).at_least);
   SetPortBus(nullptr);

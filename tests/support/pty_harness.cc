@@ -464,4 +464,18 @@ std::string PtyProgram::ScreenDump() const {
   return out;
 }
 
+bool WaitForOutput(PtyProgram& program, std::string_view text, std::size_t from, int timeout_ms) {
+  return program.WaitFor(
+      [&](const VtermScreen&) {
+        return program.raw_output().find(text, from) != std::string::npos;
+      },
+      timeout_ms);
+}
+
+int ExitStatus(PtyProgram& program, int timeout_ms) {
+  int status = 0;
+  if (!program.WaitForExit(timeout_ms, &status) || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 }  // namespace q7t::test

@@ -146,4 +146,12 @@ class PtyProgram {
   std::string pending_input_;  // keys and replies not yet taken by the terminal
 };
 
+// The program's output holds `text` after its first `from` bytes (fed for
+// up to timeout_ms).
+bool WaitForOutput(PtyProgram& program, std::string_view text, std::size_t from = 0,
+                   int timeout_ms = 5000);
+// The program's exit status; -1 if it runs on past timeout_ms or a signal
+// ended it.
+int ExitStatus(PtyProgram& program, int timeout_ms = 5000);
+
 }  // namespace q7t::test
